@@ -1,0 +1,32 @@
+// Shared pieces of the benchmarks: frames, the megapixel rate counter and the
+// memcpy yardstick every effect is reported beside.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "libkve.h"
+
+namespace kve::bench {
+
+struct BenchFrames {
+    int32_t width, height;
+    std::vector<uint32_t> a, b, c, out;
+    BenchFrames(int32_t w, int32_t h);
+    std::vector<uint32_t *> Inputs() { return {a.data(), b.data(), c.data(), nullptr}; }
+};
+
+// Reports the frame rate as megapixels per second of output.
+void SetPixelRate(benchmark::State &state, int64_t pixelsPerIteration);
+
+// Runs one command per iteration on fresh-looking frames of the given size.
+void RunCommand(benchmark::State &state, const std::string &command, int32_t width,
+                int32_t height);
+
+// The standard sizes: the library's default frame and full HD.
+#define KVE_BENCH_SIZES ->Args({352, 240})->Args({1920, 1080})
+
+}  // namespace kve::bench

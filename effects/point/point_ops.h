@@ -1,0 +1,42 @@
+// Point operations: each output pixel depends only on the input pixels at the
+// same place.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "engine/job.h"
+
+namespace kve {
+
+KVE_LINE_OP(AddLineOp);
+KVE_LINE_OP(SubLineOp);
+KVE_LINE_OP(MulLineOp);
+KVE_LINE_OP(AndLineOp);
+KVE_LINE_OP(OrLineOp);
+KVE_LINE_OP(XorLineOp);
+KVE_LINE_OP(MaxLineOp);
+KVE_LINE_OP(MinLineOp);
+KVE_LINE_OP(NegateLineOp);
+KVE_LINE_OP(MonochromeLineOp);
+
+// Row kernels behind the line ops: the plain per-pixel reference and the
+// variant the line op runs, which must give identical words.
+using TwoFrameRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int32_t n);
+using OneFrameRow = void (*)(const Pixel *a, Pixel *out, int32_t n);
+
+struct TwoFrameKernel {
+    const char *name;
+    TwoFrameRow reference;
+    TwoFrameRow fast;
+};
+struct OneFrameKernel {
+    const char *name;
+    OneFrameRow reference;
+    OneFrameRow fast;
+};
+
+std::span<const TwoFrameKernel> TwoFrameKernels();
+std::span<const OneFrameKernel> OneFrameKernels();
+
+}  // namespace kve

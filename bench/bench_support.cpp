@@ -5,7 +5,11 @@
 namespace kve::bench {
 
 BenchFrames::BenchFrames(int32_t w, int32_t h)
-    : width(w), height(h), a(size_t(w) * h), b(size_t(w) * h), c(size_t(w) * h),
+    : width(w),
+      height(h),
+      a(size_t(w) * h),
+      b(size_t(w) * h),
+      c(size_t(w) * h),
       out(size_t(w) * h) {
     uint32_t state = 12345;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -27,8 +31,8 @@ void RunCommand(benchmark::State &state, const std::string &command, int32_t wid
     BenchFrames frames(width, height);
     auto inputs = frames.Inputs();
     for (auto _ : state) {
-        int rc = KVE_EffectBySize(command.c_str(), inputs.data(), width, height,
-                                  frames.out.data(), 0, 0, nullptr);
+        int rc = KVE_EffectBySize(command.c_str(), inputs.data(), width, height, frames.out.data(),
+                                  0, 0, nullptr);
         benchmark::DoNotOptimize(rc);
         benchmark::ClobberMemory();
     }
@@ -37,7 +41,8 @@ void RunCommand(benchmark::State &state, const std::string &command, int32_t wid
 
 // The bandwidth yardstick: copying one frame.
 void BM_Memcpy(benchmark::State &state) {
-    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
+    const int32_t w = static_cast<int32_t>(state.range(0)),
+                  h = static_cast<int32_t>(state.range(1));
     BenchFrames frames(w, h);
     for (auto _ : state) {
         std::memcpy(frames.out.data(), frames.a.data(), frames.a.size() * 4);

@@ -23,8 +23,7 @@ struct BenchFrames {
 void SetPixelRate(benchmark::State &state, int64_t pixelsPerIteration);
 
 // Runs one command per iteration on fresh-looking frames of the given size.
-void RunCommand(benchmark::State &state, const std::string &command, int32_t width,
-                int32_t height);
+void RunCommand(benchmark::State &state, const std::string &command, int32_t width, int32_t height);
 
 // The standard sizes: the library's default frame and full HD.
 #define KVE_BENCH_SIZES ->Args({352, 240})->Args({1920, 1080})

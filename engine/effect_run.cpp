@@ -14,17 +14,27 @@ namespace {
 
 const char *TypeName(char letter) {
     switch (letter) {
-        case 'I': return "image";
-        case 'C': return "coordinate";
-        case 'R': return "rectangle (pair)";
-        case 'S': return "size";
-        case 'c': return "color";
-        case 'f': return "format";
-        case 'i': return "integer";
+        case 'I':
+            return "image";
+        case 'C':
+            return "coordinate";
+        case 'R':
+            return "rectangle (pair)";
+        case 'S':
+            return "size";
+        case 'c':
+            return "color";
+        case 'f':
+            return "format";
+        case 'i':
+            return "integer";
         case 'n':
-        case 'r': return "real";
-        case 'q': return "quality";
-        default: return nullptr;
+        case 'r':
+            return "real";
+        case 'q':
+            return "quality";
+        default:
+            return nullptr;
     }
 }
 
@@ -62,7 +72,8 @@ Outcome StoreToken(char letter, std::string_view token, Parsed &p) {
             const int count = letter == 'C' ? 2 : 4;
             if (!ListOfNumbers(token, count, items)) return Outcome::kRefused;
             if (p.coordCount + count > kMaxPoints) return Outcome::kAbandoned;
-            for (int k = 0; k < count; ++k) p.coordTexts[p.coordCount++] = items[k];
+            for (int k = 0; k < count; ++k)
+                p.coordTexts[p.coordCount++] = items[k];
             return Outcome::kStored;
         }
         case 'S':
@@ -94,7 +105,8 @@ Outcome StoreToken(char letter, std::string_view token, Parsed &p) {
             if (p.realCount >= kMaxReals) return Outcome::kAbandoned;
             p.in.reals[p.realCount++] = RealValue(token);
             return Outcome::kStored;
-        default: return Outcome::kAbandoned;
+        default:
+            return Outcome::kAbandoned;
     }
 }
 
@@ -123,9 +135,13 @@ bool ParseParameters(const EffectJob &job, const EffectRow &row, const std::stri
         auto token = tokens.Next();
         if (!token) return false;
         switch (StoreToken(letter, *token, p)) {
-            case Outcome::kStored: break;
-            case Outcome::kRefused: Diag_Report(prefix, n - 1 - position, TypeName(letter)); return false;
-            case Outcome::kAbandoned: return false;
+            case Outcome::kStored:
+                break;
+            case Outcome::kRefused:
+                Diag_Report(prefix, n - 1 - position, TypeName(letter));
+                return false;
+            case Outcome::kAbandoned:
+                return false;
         }
     }
     return true;
@@ -183,9 +199,8 @@ void Effect_Run(EffectJob &job, const EffectRow &row) {
 
     OutputList outputs{};
     outputs[0] = job.output;
-    const unsigned flags = row.prepare
-                               ? row.prepare(p.images, p.coordTexts, p.in, outputs, job)
-                               : kAllFlags;
+    const unsigned flags =
+        row.prepare ? row.prepare(p.images, p.coordTexts, p.in, outputs, job) : kAllFlags;
     SetOutputSize(job, flags, p);
     if (flags & kConvertCoordinates) ConvertCoordinates(job, p);
     if ((flags & kConvertColors) && !ConvertColors(p)) return;
@@ -214,8 +229,8 @@ void Effect_Run(EffectJob &job, const EffectRow &row) {
 }
 
 int RunEffectRow(const EffectRow &row, std::string_view params, uint32_t *const *inputs,
-                 int32_t width, int32_t height, Pixel *output, int32_t outWidth,
-                 int32_t outHeight, MonitorHook *monitor) {
+                 int32_t width, int32_t height, Pixel *output, int32_t outWidth, int32_t outHeight,
+                 MonitorHook *monitor) {
     if (outWidth == 0) outWidth = width;
     if (outHeight == 0) outHeight = height;
     try {
@@ -247,14 +262,17 @@ int Dispatch(const char *text, uint32_t *const *inputs, int32_t width, int32_t h
              Pixel *output, int32_t outWidth, int32_t outHeight, MonitorHook *monitor) {
     if (!text) return -4;
     std::string_view rest(text);
-    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && IsBlank(rest.front()))
+        rest.remove_prefix(1);
     // The command word is cut at 19 characters; what remains of a longer word
     // stays at the head of the parameters (no name is that long, so it never matches).
     size_t wordLength = 0;
-    while (wordLength < rest.size() && wordLength < 19 && !IsBlank(rest[wordLength])) ++wordLength;
+    while (wordLength < rest.size() && wordLength < 19 && !IsBlank(rest[wordLength]))
+        ++wordLength;
     const std::string_view word = rest.substr(0, wordLength);
     rest.remove_prefix(wordLength);
-    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && IsBlank(rest.front()))
+        rest.remove_prefix(1);
 
     const EffectRow *row = FindEffect(word);
     if (!row) return -4;

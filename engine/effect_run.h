@@ -16,8 +16,8 @@ void Effect_Run(EffectJob &job, const EffectRow &row);
 // Runs one row of the table on a parameter text: output sizes of 0 default
 // to the input size, and no exception leaves.
 int RunEffectRow(const EffectRow &row, std::string_view params, uint32_t *const *inputs,
-                 int32_t width, int32_t height, Pixel *output, int32_t outWidth,
-                 int32_t outHeight, MonitorHook *monitor);
+                 int32_t width, int32_t height, Pixel *output, int32_t outWidth, int32_t outHeight,
+                 MonitorHook *monitor);
 
 // The dispatcher behind KVE_EffectBySize, for callers inside the library.
 int Dispatch(const char *text, uint32_t *const *inputs, int32_t width, int32_t height,

@@ -17,8 +17,8 @@ using ScratchFn = size_t (*)(const ArgBlock &in, const ArgBlock &out);
 
 // Entry of a composite transition, which runs other effects itself.
 using TransitionEntry = int (*)(std::string_view params, uint32_t *const *inputs, int32_t width,
-                                int32_t height, Pixel *output, int32_t outWidth,
-                                int32_t outHeight, MonitorHook *monitor);
+                                int32_t height, Pixel *output, int32_t outWidth, int32_t outHeight,
+                                MonitorHook *monitor);
 
 struct EffectRow {
     const char *name = nullptr;       // the command word, matched exactly

@@ -27,8 +27,8 @@ struct EffectJob;
 // kind in the command text sits in slot 0 (the parser walks the text from its
 // end). Only the slots a call filled are meaningful.
 struct ArgBlock {
-    std::array<double, kMaxReals> reals{};  // letters r and n
-    std::array<int32_t, kMaxInts> ints{};   // letters i, q and f, one shared sequence
+    std::array<double, kMaxReals> reals{};    // letters r and n
+    std::array<int32_t, kMaxInts> ints{};     // letters i, q and f, one shared sequence
     std::array<double, kMaxPoints> points{};  // x, y pairs in pixels, from C and R
     std::array<std::array<int32_t, 2>, kMaxSizes> sizes{};  // letter S: {width, height}
     std::array<int32_t, kMaxImages> imageWidth{};
@@ -86,10 +86,9 @@ struct EffectJob {
 }  // namespace kve
 
 // Declares or defines a line op with the common argument list.
-#define KVE_LINE_OP(Name)                                                                  \
-    void Name([[maybe_unused]] int first, [[maybe_unused]] int x0, [[maybe_unused]] int y, \
-              [[maybe_unused]] int rowCount,                                               \
-              [[maybe_unused]] const ::kve::Pixel *const *inLines,                         \
-              [[maybe_unused]] ::kve::Pixel *const *outLines,                              \
-              [[maybe_unused]] const ::kve::ArgBlock &in,                                  \
+#define KVE_LINE_OP(Name)                                                                         \
+    void Name([[maybe_unused]] int first, [[maybe_unused]] int x0, [[maybe_unused]] int y,        \
+              [[maybe_unused]] int rowCount, [[maybe_unused]] const ::kve::Pixel *const *inLines, \
+              [[maybe_unused]] ::kve::Pixel *const *outLines,                                     \
+              [[maybe_unused]] const ::kve::ArgBlock &in,                                         \
               [[maybe_unused]] const ::kve::ArgBlock &out)

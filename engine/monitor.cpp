@@ -8,7 +8,9 @@ namespace {
 std::atomic<MonitorHandler> processHandler{nullptr};
 }
 
-MonitorHandler SetProcessMonitor(MonitorHandler handler) { return processHandler.exchange(handler); }
+MonitorHandler SetProcessMonitor(MonitorHandler handler) {
+    return processHandler.exchange(handler);
+}
 
 int Monitor_Report(MonitorHook *hook, int32_t effectId, int32_t totalRows, int32_t currentRow) {
     MonitorInfo info{effectId, totalRows, currentRow};

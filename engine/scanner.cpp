@@ -10,8 +10,10 @@ namespace kve {
 
 std::string_view TrimBlanks(std::string_view text) {
     size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
     return text.substr(begin, end - begin);
 }
 
@@ -32,7 +34,8 @@ std::optional<std::string_view> TokenScanner::Next() {
     }
     if (start == std::string_view::npos) {
         start = last;
-        while (start > 0 && !IsBlank(rest_[start - 1])) --start;
+        while (start > 0 && !IsBlank(rest_[start - 1]))
+            --start;
     }
     std::string_view token = rest_.substr(start);
     rest_ = rest_.substr(0, start);
@@ -41,7 +44,9 @@ std::optional<std::string_view> TokenScanner::Next() {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The words between the brackets of a list token, or nullopt.
 std::optional<std::string_view> ListBody(std::string_view token) {
@@ -55,10 +60,12 @@ template <class Visit>
 void ForEachWord(std::string_view body, Visit visit) {
     size_t i = 0;
     while (i < body.size()) {
-        while (i < body.size() && IsBlank(body[i])) ++i;
+        while (i < body.size() && IsBlank(body[i]))
+            ++i;
         if (i == body.size()) break;
         size_t start = i;
-        while (i < body.size() && !IsBlank(body[i])) ++i;
+        while (i < body.size() && !IsBlank(body[i]))
+            ++i;
         if (!visit(body.substr(start, i - start))) return;
     }
 }
@@ -145,7 +152,8 @@ double RealValue(std::string_view number) {
 }
 
 std::optional<Pixel> ParseColor(std::string_view token) {
-    if (ItemCount(token) != 5 || ItemText(token, 0) != std::string_view("(argb)")) return std::nullopt;
+    if (ItemCount(token) != 5 || ItemText(token, 0) != std::string_view("(argb)"))
+        return std::nullopt;
     int32_t channel[4];
     for (int k = 0; k < 4; ++k) {
         auto word = ItemText(token, k + 1);
@@ -162,6 +170,8 @@ int32_t TruncToInt(double value) {
     return static_cast<int32_t>(value);
 }
 
-int32_t RoundHalfAway(double value) { return TruncToInt(value > 0 ? value + 0.5 : value - 0.5); }
+int32_t RoundHalfAway(double value) {
+    return TruncToInt(value > 0 ? value + 0.5 : value - 0.5);
+}
 
 }  // namespace kve

@@ -11,7 +11,9 @@
 
 namespace kve {
 
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view TrimBlanks(std::string_view text);
 
@@ -19,11 +21,11 @@ std::string_view TrimBlanks(std::string_view text);
 // bracketed list "[...]" whose '[' starts the text or follows a blank, or else
 // a run of non-blank characters.
 class TokenScanner {
-public:
+  public:
     explicit TokenScanner(std::string_view text) : rest_(text) {}
     std::optional<std::string_view> Next();
 
-private:
+  private:
     std::string_view rest_;
 };
 

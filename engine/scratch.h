@@ -14,7 +14,7 @@
 namespace kve {
 
 class ScratchPlan {
-public:
+  public:
     // A plan with no memory only measures.
     explicit ScratchPlan(std::byte *base = nullptr) : base_(base) {}
 
@@ -30,12 +30,14 @@ public:
 
     size_t Bytes() const { return used_; }
 
-private:
+  private:
     std::byte *base_;
     size_t used_ = 0;
 };
 
 // The job's scratch block, for a line op or driver.
-inline std::byte *JobScratch(const ArgBlock &in) { return in.job->scratch; }
+inline std::byte *JobScratch(const ArgBlock &in) {
+    return in.job->scratch;
+}
 
 }  // namespace kve

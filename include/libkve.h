@@ -70,7 +70,8 @@ KVE_API int KVE_EffectBySize(const char *text, uint32_t **inputs, int32_t width,
 /* A new, uncleared frame of the default size, or NULL. Free with KVE_FrameDelete. */
 KVE_API uint32_t *KVE_FrameNew(void);
 
-/* A new, uncleared frame of width x height pixels; NULL for a negative size or when memory is short. */
+/* A new, uncleared frame of width x height pixels; NULL for a negative size or when memory is
+ * short. */
 KVE_API uint32_t *KVE_FrameNewBySize(int32_t width, int32_t height);
 
 /* Frees a frame made by KVE_FrameNew or KVE_FrameNewBySize; NULL is ignored. */

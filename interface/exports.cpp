@@ -29,8 +29,12 @@ constexpr size_t kSequenceFrameBytes = 352 * 240 * 4;
 
 }  // namespace
 
-FrameSize DefaultFrameSize() { return {defaultWidth.load(), defaultHeight.load()}; }
-FrameSize DefaultOutputSize() { return {defaultOutWidth.load(), defaultOutHeight.load()}; }
+FrameSize DefaultFrameSize() {
+    return {defaultWidth.load(), defaultHeight.load()};
+}
+FrameSize DefaultOutputSize() {
+    return {defaultOutWidth.load(), defaultOutHeight.load()};
+}
 
 FrameSize CropSize(float x1, float y1, float x2, float y2, int32_t width, int32_t height) {
     const double hw = width * 0.5, hh = height * 0.5;
@@ -64,8 +68,7 @@ KVE_API int KVE_EffectBySize(const char *text, uint32_t **inputs, int32_t width,
 
 KVE_API int KVE_Effect(const char *text, uint32_t **inputs, uint32_t *output) {
     const kve::FrameSize in = kve::DefaultFrameSize(), out = kve::DefaultOutputSize();
-    return kve::Dispatch(text, inputs, in.width, in.height, output, out.width, out.height,
-                         nullptr);
+    return kve::Dispatch(text, inputs, in.width, in.height, output, out.width, out.height, nullptr);
 }
 
 KVE_API uint32_t *KVE_FrameNewBySize(int32_t width, int32_t height) {
@@ -83,7 +86,9 @@ KVE_API uint32_t *KVE_FrameNew(void) {
     return KVE_FrameNewBySize(size.width, size.height);
 }
 
-KVE_API void KVE_FrameDelete(uint32_t *frame) { std::free(frame); }
+KVE_API void KVE_FrameDelete(uint32_t *frame) {
+    std::free(frame);
+}
 
 KVE_API int KVE_FrameGet(const char *path, uint32_t *frame, uint32_t frameNumber) {
     if (!path || !frame) return 1;
@@ -91,8 +96,8 @@ KVE_API int KVE_FrameGet(const char *path, uint32_t *frame, uint32_t frameNumber
     if (frameNumber == 0) return 1;
     std::FILE *file = std::fopen(path, "rb");
     if (!file) return 1;
-    const int64_t offset =
-        kve::kSequenceHeaderBytes + (static_cast<int64_t>(frameNumber) - 1) * kve::kSequenceSlotBytes;
+    const int64_t offset = kve::kSequenceHeaderBytes +
+                           (static_cast<int64_t>(frameNumber) - 1) * kve::kSequenceSlotBytes;
     size_t read = 0;
     if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0)
         read = std::fread(frame, 1, kve::kSequenceFrameBytes, file);

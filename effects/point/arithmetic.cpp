@@ -35,11 +35,14 @@ constexpr Pixel PerChannel(Pixel a, Pixel b, Channel channel) {
                      channel(GreenOf(a), GreenOf(b)), channel(BlueOf(a), BlueOf(b)));
 }
 
-constexpr int32_t Luma(Pixel p) { return 306 * RedOf(p) + 601 * GreenOf(p) + 117 * BlueOf(p); }
+constexpr int32_t Luma(Pixel p) {
+    return 306 * RedOf(p) + 601 * GreenOf(p) + 117 * BlueOf(p);
+}
 
 constexpr auto MakeWeightTable(int32_t weight) {
     std::array<int32_t, 256> table{};
-    for (int32_t i = 0; i < 256; ++i) table[i] = i * weight;
+    for (int32_t i = 0; i < 256; ++i)
+        table[i] = i * weight;
     return table;
 }
 // The three weights sum to 65536, so the sum shifted right by 16 never exceeds 255.
@@ -56,12 +59,24 @@ constexpr Pixel SubPixel(Pixel a, Pixel b) {
 constexpr Pixel MulPixel(Pixel a, Pixel b) {
     return PerChannel(a, b, [](int32_t x, int32_t y) { return x * y; });
 }
-constexpr Pixel AndPixel(Pixel a, Pixel b) { return a & b; }
-constexpr Pixel OrPixel(Pixel a, Pixel b) { return a | b; }
-constexpr Pixel XorPixel(Pixel a, Pixel b) { return a ^ b; }
-constexpr Pixel MaxPixel(Pixel a, Pixel b) { return Luma(a) > Luma(b) ? a : b; }
-constexpr Pixel MinPixel(Pixel a, Pixel b) { return Luma(a) < Luma(b) ? a : b; }
-constexpr Pixel NegatePixel(Pixel a) { return ~a; }
+constexpr Pixel AndPixel(Pixel a, Pixel b) {
+    return a & b;
+}
+constexpr Pixel OrPixel(Pixel a, Pixel b) {
+    return a | b;
+}
+constexpr Pixel XorPixel(Pixel a, Pixel b) {
+    return a ^ b;
+}
+constexpr Pixel MaxPixel(Pixel a, Pixel b) {
+    return Luma(a) > Luma(b) ? a : b;
+}
+constexpr Pixel MinPixel(Pixel a, Pixel b) {
+    return Luma(a) < Luma(b) ? a : b;
+}
+constexpr Pixel NegatePixel(Pixel a) {
+    return ~a;
+}
 constexpr Pixel MonochromePixel(Pixel a) {
     const uint32_t l = static_cast<uint32_t>(
         (kRedWeight[RedOf(a)] + kGreenWeight[GreenOf(a)] + kBlueWeight[BlueOf(a)]) >> 16);
@@ -70,34 +85,44 @@ constexpr Pixel MonochromePixel(Pixel a) {
 
 template <Pixel (*Op)(Pixel, Pixel)>
 void ReferenceRow(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    for (int32_t x = 0; x < n; ++x) out[x] = Op(a[x], b[x]);
+    for (int32_t x = 0; x < n; ++x)
+        out[x] = Op(a[x], b[x]);
 }
 
 template <Pixel (*Op)(Pixel)>
 void ReferenceRow(const Pixel *a, Pixel *out, int32_t n) {
-    for (int32_t x = 0; x < n; ++x) out[x] = Op(a[x]);
+    for (int32_t x = 0; x < n; ++x)
+        out[x] = Op(a[x]);
 }
 
 // ---- SSE2 rows -------------------------------------------------------------
 
 #if defined(__SSE2__)
 
-inline __m128i Load(const Pixel *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
-inline void Store(Pixel *p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v); }
+inline __m128i Load(const Pixel *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+inline void Store(Pixel *p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+}
 
 // Runs `block` on four pixels at a time and the reference op on the tail.
 template <Pixel (*Op)(Pixel, Pixel), class Block>
 void FastRow(const Pixel *a, const Pixel *b, Pixel *out, int32_t n, Block block) {
     int32_t x = 0;
-    for (; x + 4 <= n; x += 4) Store(out + x, block(Load(a + x), Load(b + x)));
-    for (; x < n; ++x) out[x] = Op(a[x], b[x]);
+    for (; x + 4 <= n; x += 4)
+        Store(out + x, block(Load(a + x), Load(b + x)));
+    for (; x < n; ++x)
+        out[x] = Op(a[x], b[x]);
 }
 
 template <Pixel (*Op)(Pixel), class Block>
 void FastRow(const Pixel *a, Pixel *out, int32_t n, Block block) {
     int32_t x = 0;
-    for (; x + 4 <= n; x += 4) Store(out + x, block(Load(a + x)));
-    for (; x < n; ++x) out[x] = Op(a[x]);
+    for (; x + 4 <= n; x += 4)
+        Store(out + x, block(Load(a + x)));
+    for (; x < n; ++x)
+        out[x] = Op(a[x]);
 }
 
 // Per byte a * b, saturated to 255: 16-bit products plus 0xFF00 saturate at
@@ -112,7 +137,9 @@ inline __m128i MulBytes(__m128i a, __m128i b) {
 }
 
 // 32-bit lanes of 16-bit pairs: [alpha, green] and [red, blue].
-inline __m128i AlphaGreen(__m128i p) { return _mm_and_si128(p, _mm_set1_epi32(0x00FF00FF)); }
+inline __m128i AlphaGreen(__m128i p) {
+    return _mm_and_si128(p, _mm_set1_epi32(0x00FF00FF));
+}
 inline __m128i RedBlue(__m128i p) {
     return _mm_and_si128(_mm_srli_epi32(p, 8), _mm_set1_epi32(0x00FF00FF));
 }
@@ -166,8 +193,8 @@ void MonochromeFast(const Pixel *a, Pixel *out, int32_t n) {
         const __m128i green =
             _mm_slli_epi32(_mm_madd_epi16(AlphaGreen(x), _mm_set1_epi32(19235 << 16)), 1);
         const __m128i l = _mm_srli_epi32(_mm_add_epi32(redBlue, green), 16);
-        const __m128i grey =
-            _mm_or_si128(_mm_slli_epi32(l, 8), _mm_or_si128(_mm_slli_epi32(l, 16), _mm_slli_epi32(l, 24)));
+        const __m128i grey = _mm_or_si128(
+            _mm_slli_epi32(l, 8), _mm_or_si128(_mm_slli_epi32(l, 16), _mm_slli_epi32(l, 24)));
         return _mm_or_si128(_mm_and_si128(x, _mm_set1_epi32(0xFF)), grey);
     });
 }
@@ -200,14 +227,22 @@ constexpr OneFrameKernel kOneFrame[] = {
 
 }  // namespace
 
-std::span<const TwoFrameKernel> TwoFrameKernels() { return kTwoFrame; }
-std::span<const OneFrameKernel> OneFrameKernels() { return kOneFrame; }
+std::span<const TwoFrameKernel> TwoFrameKernels() {
+    return kTwoFrame;
+}
+std::span<const OneFrameKernel> OneFrameKernels() {
+    return kOneFrame;
+}
 
 // Two-frame rows: the first frame is image slot 0, the second slot 1.
-#define KVE_TWO_FRAME_LINE_OP(Name, Row) \
-    KVE_LINE_OP(Name) { Row(inLines[0], inLines[1], outLines[0], out.imageWidth[0]); }
-#define KVE_ONE_FRAME_LINE_OP(Name, Row) \
-    KVE_LINE_OP(Name) { Row(inLines[0], outLines[0], out.imageWidth[0]); }
+#define KVE_TWO_FRAME_LINE_OP(Name, Row)                             \
+    KVE_LINE_OP(Name) {                                              \
+        Row(inLines[0], inLines[1], outLines[0], out.imageWidth[0]); \
+    }
+#define KVE_ONE_FRAME_LINE_OP(Name, Row)                 \
+    KVE_LINE_OP(Name) {                                  \
+        Row(inLines[0], outLines[0], out.imageWidth[0]); \
+    }
 
 KVE_TWO_FRAME_LINE_OP(AddLineOp, AddFast)
 KVE_TWO_FRAME_LINE_OP(SubLineOp, SubFast)

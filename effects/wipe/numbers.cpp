@@ -2,6 +2,8 @@
 
 namespace kve {
 
-std::span<const int32_t> WipeNumbers() { return {}; }
+std::span<const int32_t> WipeNumbers() {
+    return {};
+}
 
 }  // namespace kve

@@ -57,13 +57,14 @@ std::string Checksum(const Frame &frame) {
     return text;
 }
 
-Run RunEffect(std::string_view command, std::vector<Frame *> inputs, int32_t width,
-              int32_t height, int32_t outWidth, int32_t outHeight, uint32_t fill,
-              MonitorHook *monitor) {
+RunResult RunEffect(std::string_view command, std::vector<Frame *> inputs, int32_t width,
+                    int32_t height, int32_t outWidth, int32_t outHeight, uint32_t fill,
+                    MonitorHook *monitor) {
     const int32_t w = outWidth ? outWidth : width, h = outHeight ? outHeight : height;
-    Run run{0, FilledFrame(w, h, fill)};
+    RunResult run{0, FilledFrame(w, h, fill)};
     std::vector<uint32_t *> list;
-    for (Frame *frame : inputs) list.push_back(frame->data());
+    for (Frame *frame : inputs)
+        list.push_back(frame->data());
     list.push_back(nullptr);
     const std::string text(command);
     run.result = KVE_EffectBySize(text.c_str(), list.data(), width, height, run.output.data(),
@@ -71,8 +72,12 @@ Run RunEffect(std::string_view command, std::vector<Frame *> inputs, int32_t wid
     return run;
 }
 
-DiagCapture::DiagCapture() { SetDiagnosticSink(&DiagCapture::Sink, this); }
-DiagCapture::~DiagCapture() { SetDiagnosticSink(nullptr); }
+DiagCapture::DiagCapture() {
+    SetDiagnosticSink(&DiagCapture::Sink, this);
+}
+DiagCapture::~DiagCapture() {
+    SetDiagnosticSink(nullptr);
+}
 void DiagCapture::Sink(std::string_view text, void *self) {
     static_cast<DiagCapture *>(self)->lines_.emplace_back(text);
 }
@@ -85,16 +90,19 @@ bool GoldenFile::Updating() {
 GoldenFile::GoldenFile(std::string name) : path_(std::string(KVE_GOLDEN_DIR) + "/" + name) {
     std::ifstream file(path_);
     std::string key, value;
-    while (file >> key >> value) stored_[key] = value;
+    while (file >> key >> value)
+        stored_[key] = value;
 }
 
 GoldenFile::~GoldenFile() {
     if (!Updating() || seen_.empty()) return;
     // Keep cases this run did not reach (a filtered run) and replace the rest.
     std::map<std::string, std::string> merged = stored_;
-    for (const auto &[key, value] : seen_) merged[key] = value;
+    for (const auto &[key, value] : seen_)
+        merged[key] = value;
     std::ofstream file(path_);
-    for (const auto &[key, value] : merged) file << key << ' ' << value << '\n';
+    for (const auto &[key, value] : merged)
+        file << key << ' ' << value << '\n';
 }
 
 std::string GoldenFile::Expect(const std::string &key, const std::string &actual) {

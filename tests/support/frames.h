@@ -24,24 +24,24 @@ Frame FilledFrame(int32_t width, int32_t height, uint32_t word);
 std::string Checksum(const Frame &frame);
 
 // Runs a command on up to four frames; the output starts filled with `fill`.
-struct Run {
+struct RunResult {
     int result;
     Frame output;
 };
-Run RunEffect(std::string_view command, std::vector<Frame *> inputs, int32_t width,
-              int32_t height, int32_t outWidth = 0, int32_t outHeight = 0,
-              uint32_t fill = 0xDEADBEEF, MonitorHook *monitor = nullptr);
+RunResult RunEffect(std::string_view command, std::vector<Frame *> inputs, int32_t width,
+                    int32_t height, int32_t outWidth = 0, int32_t outHeight = 0,
+                    uint32_t fill = 0xDEADBEEF, MonitorHook *monitor = nullptr);
 
 // Collects the library's diagnostics for its lifetime.
 class DiagCapture {
-public:
+  public:
     DiagCapture();
     ~DiagCapture();
     DiagCapture(const DiagCapture &) = delete;
     DiagCapture &operator=(const DiagCapture &) = delete;
     const std::vector<std::string> &Lines() const { return lines_; }
 
-private:
+  private:
     static void Sink(std::string_view text, void *self);
     std::vector<std::string> lines_;
 };
@@ -50,14 +50,14 @@ private:
 // file fails; with KVE_UPDATE_GOLDEN=1 in the environment the file is
 // rewritten with what this run computed instead.
 class GoldenFile {
-public:
+  public:
     explicit GoldenFile(std::string name);
     ~GoldenFile();
     // Returns the stored checksum for `key` ("" when there is none) and records `actual`.
     std::string Expect(const std::string &key, const std::string &actual);
     static bool Updating();
 
-private:
+  private:
     std::string path_;
     std::map<std::string, std::string> stored_, seen_;
 };

@@ -1,5 +1,6 @@
 #include "engine/effect_table.h"
 
+#include "effects/colour/colour_ops.h"
 #include "effects/point/point_ops.h"
 #include "engine/drivers.h"
 
@@ -22,6 +23,22 @@ constexpr EffectRow kEffects[] = {
      .driver = SimpleLineDriver,
      .lineOp = AndLineOp,
      .example = "And"},
+    {.name = "Composite",
+     .id = 9,
+     .signature = "IIInn",
+     .driver = SimpleLineDriver,
+     .lineOp = CompositeLineOp,
+     .scratch = CompositeScratch,
+     .params = "upper lower",
+     .example = "Composite 0.75 0.25"},
+    {.name = "Extract",
+     .id = 19,
+     .signature = "Icn",
+     .driver = SimpleLineDriver,
+     .lineOp = ExtractLineOp,
+     .scratch = ExtractScratch,
+     .params = "colour strength",
+     .example = "Extract [(argb) 255 255 200 0] 0.8"},
     {.name = "Max",
      .id = 24,
      .signature = "II",

@@ -1,0 +1,33 @@
+// Colour fills, keys and mixes: line ops for the simple line driver and the
+// per-call storage each of them needs.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/job.h"
+
+namespace kve {
+
+// Fills (fills.cpp): the output size comes from the size parameter.
+KVE_LINE_OP(Color1LineOp);
+KVE_LINE_OP(Color4LineOp);
+size_t Color4Scratch(const ArgBlock &in, const ArgBlock &out);
+
+// Keys (keys.cpp): masks from a frame, and a solid colour from a mask.
+KVE_LINE_OP(LumaKeyLineOp);
+KVE_LINE_OP(ChromaKeyLineOp);
+KVE_LINE_OP(ExtractLineOp);
+size_t LumaKeyScratch(const ArgBlock &in, const ArgBlock &out);
+size_t ChromaKeyScratch(const ArgBlock &in, const ArgBlock &out);
+size_t ExtractScratch(const ArgBlock &in, const ArgBlock &out);
+
+// Mixes (mixes.cpp): one frame scaled, two frames mixed, a foreground laid
+// over a background through a key.
+KVE_LINE_OP(FadeLineOp);
+KVE_LINE_OP(DissolveLineOp);
+KVE_LINE_OP(CompositeLineOp);
+size_t FadeScratch(const ArgBlock &in, const ArgBlock &out);
+size_t DissolveScratch(const ArgBlock &in, const ArgBlock &out);
+size_t CompositeScratch(const ArgBlock &in, const ArgBlock &out);
+
+}  // namespace kve

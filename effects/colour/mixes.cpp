@@ -1,0 +1,112 @@
+// Mixes: effects that scale one frame or mix frames pixel by pixel.
+//
+//   Composite  lays a foreground F (input 0) over a background G (input 2)
+//              through the alpha byte of a key frame K (input 1): key alphas
+//              up to `lower` show G, from `upper` on show F, and in between
+//              red, green and blue mix linearly
+//
+// Tables are built on the first row in the job's scratch block; the row
+// copies are sized from the frame.
+#include <algorithm>
+
+#include "effects/colour/colour_ops.h"
+#include "engine/scanner.h"
+#include "engine/scratch.h"
+#include "interface/pixel.h"
+
+namespace kve {
+
+namespace {
+
+// Clamps a level to 0..1; NaN counts as 0 (the comparison fails for it).
+double ClampUnit(double v) {
+    return !(v > 0.0) ? 0.0 : (v > 1.0 ? 1.0 : v);
+}
+
+// ---- Composite -------------------------------------------------------------
+
+struct CompositeTables {
+    int32_t alpha[256];  // output alpha of a mixed pixel
+    double weight[256];  // share of the foreground, by key alpha
+    double rest[256];    // 1 - weight, the share of the background
+};
+
+struct CompositeLayout {
+    CompositeTables *tables;
+    Pixel *background;  // copy of G's row
+    Pixel *key;         // copy of K's row
+};
+
+CompositeLayout CompositeLayoutOf(ScratchPlan &plan, const ArgBlock &in) {
+    const size_t width = static_cast<size_t>(in.imageWidth[1]);
+    CompositeLayout layout;
+    layout.tables = plan.Take<CompositeTables>(1);
+    layout.background = plan.Take<Pixel>(width);
+    layout.key = plan.Take<Pixel>(width);
+    return layout;
+}
+
+// Levels are taken in 1/256 steps: lo = trunc(lower * 256), hi = trunc(upper
+// * 256), so an upper of 1.0 gives hi = 256 and a key alpha of 255 still mixes
+// (weight 255/256) rather than showing the pure foreground.
+//
+// With lo >= hi there is no ramp; the key is then hard at the upper level:
+// alphas below hi show the background, alphas from hi on the foreground. That
+// is the ramp's own limit as lower approaches upper from below.
+void BuildCompositeTables(double upper, double lower, CompositeTables &t) {
+    const int32_t hi = TruncToInt(ClampUnit(upper) * 256);
+    const int32_t lo = TruncToInt(ClampUnit(lower) * 256);
+    for (int32_t i = 0; i < 256; ++i) {
+        double w;
+        if (lo < hi)
+            w = i <= lo ? 0.0 : (i >= hi ? 1.0 : static_cast<double>(i - lo) / (hi - lo));
+        else
+            w = i >= hi ? 1.0 : 0.0;
+        t.weight[i] = w;
+        t.rest[i] = 1.0 - w;
+        t.alpha[i] = std::min(TruncToInt(i * w), 255);
+    }
+}
+
+}  // namespace
+
+size_t CompositeScratch(const ArgBlock &in, const ArgBlock &) {
+    ScratchPlan plan;
+    CompositeLayoutOf(plan, in);
+    return plan.Bytes();
+}
+
+// Weight 0 gives G's pixel with alpha 0, weight 1 F's pixel with alpha 255;
+// anything between mixes the colours and takes its alpha from the table.
+KVE_LINE_OP(CompositeLineOp) {
+    ScratchPlan plan(JobScratch(in));
+    const CompositeLayout layout = CompositeLayoutOf(plan, in);
+    const CompositeTables &t = *layout.tables;
+    if (first) BuildCompositeTables(in.reals[1], in.reals[0], *layout.tables);
+
+    const int32_t copied = in.imageWidth[1];
+    std::copy_n(inLines[2], copied, layout.background);
+    std::copy_n(inLines[1], copied, layout.key);
+    const Pixel *fg = inLines[0];
+    const Pixel *bg = layout.background;
+    const Pixel *key = layout.key;
+    Pixel *dst = outLines[0];
+    const int32_t n = std::min(out.imageWidth[0], copied);
+    for (int32_t x = 0; x < n; ++x) {
+        const int32_t a = AlphaOf(key[x]);
+        const double o = t.weight[a];
+        if (o == 0.0) {
+            dst[x] = bg[x] & ~0xFFu;
+        } else if (o == 1.0) {
+            dst[x] = fg[x] | 0xFFu;
+        } else {
+            const double r = t.rest[a];
+            const Pixel f = fg[x], g = bg[x];
+            dst[x] = PackPixel(t.alpha[a], static_cast<int32_t>(r * RedOf(g) + o * RedOf(f)),
+                               static_cast<int32_t>(r * GreenOf(g) + o * GreenOf(f)),
+                               static_cast<int32_t>(r * BlueOf(g) + o * BlueOf(f)));
+        }
+    }
+}
+
+}  // namespace kve

@@ -1,0 +1,103 @@
+// Mixes through command texts: Fade, Dissolve and Composite.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "interface/pixel.h"
+#include "support/frames.h"
+
+namespace kve::test {
+namespace {
+
+std::string CaseName(std::string command) {
+    for (char &c : command)
+        if (c == ' ') c = '_';
+    return command;
+}
+
+// Composite's three inputs, one row of 256 pixels: the key's alpha is the
+// column number, so column a shows what key alpha a does.
+struct CompositeFrames {
+    Frame fg = FilledFrame(256, 1, PackPixel(7, 200, 100, 50));
+    Frame key = Frame(256);
+    Frame bg = FilledFrame(256, 1, PackPixel(9, 20, 40, 60));
+    CompositeFrames() {
+        for (uint32_t a = 0; a < 256; ++a)
+            key[a] = 0x12345600u | a;
+    }
+    Frame Run(const std::string &command) {
+        return RunEffect(command, {&fg, &key, &bg}, 256, 1).output;
+    }
+};
+
+const uint32_t kBackground = PackPixel(0, 20, 40, 60);      // G with alpha 0
+const uint32_t kForeground = PackPixel(255, 200, 100, 50);  // F with alpha 255
+
+TEST(CompositeTest, FullRangeRampNeverReachesThePureForeground) {
+    CompositeFrames f;
+    // Two blanks between the words, as the composite transitions write it.
+    const Frame out = f.Run("Composite  1.0  0.0");
+    EXPECT_EQ(out[0], kBackground);
+    // Weight 128/256: colours half way, alpha trunc(128 * 0.5).
+    EXPECT_EQ(out[128], PackPixel(64, 110, 70, 55));
+    // Weight 255/256: 199.296875, 99.765625, 50.0390625; alpha trunc(254.0039).
+    EXPECT_EQ(out[255], PackPixel(254, 199, 99, 50));
+    for (int a = 1; a < 256; ++a)
+        EXPECT_NE(out[a], kForeground) << a;
+}
+
+TEST(CompositeTest, RampBetweenLowerAndUpper) {
+    CompositeFrames f;
+    const Frame out = f.Run("Composite 0.5 0.25");  // lo = 64, hi = 128
+    for (int a = 0; a <= 64; ++a)
+        EXPECT_EQ(out[a], kBackground) << a;
+    for (int a = 128; a < 256; ++a)
+        EXPECT_EQ(out[a], kForeground) << a;
+    EXPECT_EQ(out[96], PackPixel(48, 110, 70, 55));
+    // Weight 1/64 at alpha 65: 20 * 63/64 + 200/64 = 22.8125; alpha trunc(65/64).
+    EXPECT_EQ(out[65], PackPixel(1, 22, 40, 59));
+}
+
+TEST(CompositeTest, LowerAtOrAboveUpperIsAHardKeyAtUpper) {
+    CompositeFrames f;
+    for (const char *command : {"Composite 0.25 0.5", "Composite 0.25 0.25"}) {
+        const Frame out = f.Run(command);  // hi = 64
+        for (int a = 0; a < 64; ++a)
+            EXPECT_EQ(out[a], kBackground) << command << " " << a;
+        for (int a = 64; a < 256; ++a)
+            EXPECT_EQ(out[a], kForeground) << command << " " << a;
+    }
+    // Upper 0 (or below, or clamped): everything is foreground.
+    EXPECT_EQ(f.Run("Composite 0 0"), FilledFrame(256, 1, kForeground));
+    EXPECT_EQ(f.Run("Composite -3 0.5"), FilledFrame(256, 1, kForeground));
+    // Both at 1: hi = 256, no key alpha reaches it.
+    EXPECT_EQ(f.Run("Composite 1 1"), FilledFrame(256, 1, kBackground));
+    EXPECT_EQ(f.Run("Composite 7 2"), FilledFrame(256, 1, kBackground));
+}
+
+TEST(CompositeTest, OutputMayBeTheBackgroundOrKeyFrame) {
+    Frame fg = PictureFrame(64, 9, 1), key = NoiseFrame(64, 9, 2), bg = PictureFrame(64, 9, 4);
+    const Frame expected = RunEffect("Composite 0.8 0.1", {&fg, &key, &bg}, 64, 9).output;
+    for (Frame *target : {&bg, &key}) {
+        Frame f2 = fg, k2 = key, b2 = bg;
+        Frame *out = target == &bg ? &b2 : &k2;
+        uint32_t *inputs[] = {f2.data(), k2.data(), b2.data(), nullptr};
+        EXPECT_EQ(KVE_EffectBySize("Composite 0.8 0.1", inputs, 64, 9, out->data(), 0, 0, nullptr),
+                  0);
+        EXPECT_EQ(*out, expected);
+    }
+}
+
+TEST(CompositeTest, GoldenFrames) {
+    GoldenFile golden("mixes.txt");
+    Frame fg = PictureFrame(131, 37, 1), key = NoiseFrame(131, 37, 5),
+          bg = PictureFrame(131, 37, 2);
+    for (const char *command :
+         {"Composite  1.0  0.0", "Composite 0.75 0.25", "Composite 0.3 0.6"}) {
+        const std::string sum = Checksum(RunEffect(command, {&fg, &key, &bg}, 131, 37).output);
+        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+    }
+}
+
+}  // namespace
+}  // namespace kve::test

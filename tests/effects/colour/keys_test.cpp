@@ -18,6 +18,79 @@ std::string CaseName(std::string command) {
 
 constexpr uint32_t kKept = 0xFFFFFFFFu;
 
+// One row of 256 pixels; column v holds `make(v)`.
+template <class Make>
+Frame Ramp(Make make) {
+    Frame frame(256);
+    for (int32_t v = 0; v < 256; ++v)
+        frame[v] = make(v);
+    return frame;
+}
+
+// The mask LumaKey should give on a ramp whose brightest channel is v.
+Frame BandMask(int32_t lo, int32_t hi) {
+    return Ramp([&](int32_t v) { return lo <= v && v <= hi ? 0u : kKept; });
+}
+
+TEST(LumaKeyTest, KeysOutTheRoundedBandInclusive) {
+    // Alpha varies and is never read.
+    Frame greys = Ramp([](int32_t v) { return PackPixel(255 - v, v, v, v); });
+    const Frame band = BandMask(102, 153);  // (0.5 -+ 0.1) * 255 + 0.5, truncated
+    EXPECT_EQ(RunEffect("LumaKey 0.5 0.1", {&greys}, 256, 1).output, band);
+    EXPECT_EQ(RunEffect("LumaKey 0.5 -0.1", {&greys}, 256, 1).output, band);
+    EXPECT_EQ(band[128], 0u);
+    EXPECT_EQ(band[200], kKept);
+    // Zero tolerance: only round(level * 255), here 0.3 * 255 = 76.5 -> 77.
+    EXPECT_EQ(RunEffect("LumaKey 0.3 0", {&greys}, 256, 1).output, BandMask(77, 77));
+    // A band beyond the scale keys out everything.
+    EXPECT_EQ(RunEffect("LumaKey 0.5 9", {&greys}, 256, 1).output, Frame(256, 0u));
+}
+
+TEST(LumaKeyTest, KeysOnTheBrightestChannel) {
+    const Frame band = BandMask(102, 153);
+    Frame blues = Ramp([](int32_t v) { return PackPixel(0, 0, 0, v); });
+    Frame reds = Ramp([](int32_t v) { return PackPixel(0, v, v / 2, v / 3); });
+    Frame greens = Ramp([](int32_t v) { return PackPixel(0, v / 4, v, 0); });
+    for (Frame *frame : {&blues, &reds, &greens})
+        EXPECT_EQ(RunEffect("LumaKey 0.5 0.1", {frame}, 256, 1).output, band);
+}
+
+TEST(ChromaKeyTest, ZeroToleranceKeysOutOnlyTheExactColour) {
+    // Alphas differ from the key's: they are not read.
+    Frame frame{PackPixel(0, 40, 200, 40),   PackPixel(255, 40, 200, 40),
+                PackPixel(255, 41, 200, 40), PackPixel(255, 40, 199, 40),
+                PackPixel(255, 40, 200, 41), 0u};
+    EXPECT_EQ(RunEffect("ChromaKey [(argb) 9 40 200 40] 0", {&frame}, 3, 2).output,
+              (Frame{0, 0, kKept, kKept, kKept, kKept}));
+}
+
+TEST(ChromaKeyTest, DistanceAtTheThresholdIsKeyedOut) {
+    // Tolerance 1/16: threshold 3 * 16^2 = 768 on the squared distance.
+    const int32_t r = 100, g = 100, b = 100;
+    Frame frame{PackPixel(255, r + 16, g + 16, b + 16),  // 768: keyed out
+                PackPixel(255, r + 16, g - 16, b - 17),  // 801: kept
+                PackPixel(255, r - 27, g, b + 5),        // 754: keyed out
+                PackPixel(255, r + 27, g + 4, b + 1),    // 746: keyed out
+                PackPixel(255, r - 28, g, b),            // 784: kept
+                PackPixel(255, r, g, b)};
+    EXPECT_EQ(RunEffect("ChromaKey [(argb) 255 100 100 100] 0.0625", {&frame}, 6, 1).output,
+              (Frame{0, kKept, 0, 0, kKept, 0}));
+    // A negative tolerance squares to the same threshold.
+    EXPECT_EQ(RunEffect("ChromaKey [(argb) 255 100 100 100] -0.0625", {&frame}, 6, 1).output,
+              (Frame{0, kKept, 0, 0, kKept, 0}));
+}
+
+TEST(KeysTest, GoldenMasks) {
+    GoldenFile golden("keys.txt");
+    Frame picture = PictureFrame(97, 61, 2);
+    for (const char *command :
+         {"LumaKey 0.5 0.2", "LumaKey 0.1 0.05", "ChromaKey [(argb) 255 40 200 40] 0.3",
+          "ChromaKey [(argb) 0 200 30 200] 0.15"}) {
+        const std::string sum = Checksum(RunEffect(command, {&picture}, 97, 61).output);
+        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+    }
+}
+
 // A mask row with every kind of word Extract can meet.
 Frame MaskFrame() {
     return {0u, kKept, 1u, 0u, 0x80000000u, 0xFFu};

@@ -15,6 +15,50 @@ std::string CaseName(std::string command) {
     return command;
 }
 
+TEST(FadeTest, ScalesEveryByteRoundingHalvesUp) {
+    Frame frame{PackPixel(255, 1, 0, 3), PackPixel(2, 100, 200, 255)};
+    EXPECT_EQ(RunEffect("Fade 0.5", {&frame}, 2, 1).output,
+              (Frame{PackPixel(128, 1, 0, 2), PackPixel(1, 50, 100, 128)}));
+    EXPECT_EQ(RunEffect("Fade 2", {&frame}, 2, 1).output,
+              (Frame{PackPixel(255, 2, 0, 6), PackPixel(4, 200, 255, 255)}));
+    EXPECT_EQ(RunEffect("Fade -0.5", {&frame}, 2, 1).output, Frame(2, 0u));
+    EXPECT_EQ(RunEffect("Fade 1", {&frame}, 2, 1).output, frame);
+}
+
+TEST(DissolveTest, MixesEveryByteWithSeparatelyTruncatedProducts) {
+    Frame a = FilledFrame(3, 1, PackPixel(200, 200, 7, 255));
+    Frame b = FilledFrame(3, 1, PackPixel(100, 100, 9, 0));
+    // 200 * 0.25 + 100 * 0.75 = 50 + 75; 7 * 0.25 = 1.75 and 9 * 0.75 = 6.75 give 1 + 6.
+    EXPECT_EQ(RunEffect("Dissolve 0.25", {&a, &b}, 3, 1).output,
+              FilledFrame(3, 1, PackPixel(125, 125, 7, 63)));
+    EXPECT_EQ(RunEffect("Dissolve 1", {&a, &b}, 3, 1).output, a);
+    EXPECT_EQ(RunEffect("Dissolve 1.5", {&a, &b}, 3, 1).output, a);
+    EXPECT_EQ(RunEffect("Dissolve 0", {&a, &b}, 3, 1).output, b);
+    EXPECT_EQ(RunEffect("Dissolve -2", {&a, &b}, 3, 1).output, b);
+}
+
+TEST(MixesTest, OutputMayBeAnInputFrame) {
+    Frame a = PictureFrame(50, 7, 1), b = PictureFrame(50, 7, 2);
+    for (const char *command : {"Fade 0.7", "Dissolve 0.4"}) {
+        const Frame expected = RunEffect(command, {&a, &b}, 50, 7).output;
+        for (int target = 0; target < 2; ++target) {
+            Frame a2 = a, b2 = b;
+            uint32_t *inputs[] = {a2.data(), b2.data(), nullptr};
+            EXPECT_EQ(KVE_EffectBySize(command, inputs, 50, 7, inputs[target], 0, 0, nullptr), 0);
+            EXPECT_EQ(target == 0 ? a2 : b2, expected) << command << " " << target;
+        }
+    }
+}
+
+TEST(MixesTest, GoldenFrames) {
+    GoldenFile golden("mixes.txt");
+    Frame a = PictureFrame(131, 37, 1), b = NoiseFrame(131, 37, 3);
+    for (const char *command : {"Fade 0.5", "Fade 1.7", "Dissolve 0.3", "Dissolve 0.77"}) {
+        const std::string sum = Checksum(RunEffect(command, {&a, &b}, 131, 37).output);
+        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+    }
+}
+
 // Composite's three inputs, one row of 256 pixels: the key's alpha is the
 // column number, so column a shows what key alpha a does.
 struct CompositeFrames {

@@ -1,6 +1,9 @@
 #include "engine/effect_run.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -181,6 +184,14 @@ bool ConvertColors(Parsed &p) {
     return true;
 }
 
+// Whether a frame of positive size can exist as one block: its bytes, formed
+// in 64 bits (any int32 size fits), within what a pointer difference spans.
+bool FrameFits(int32_t width, int32_t height) {
+    const uint64_t bytes =
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * sizeof(Pixel);
+    return bytes <= static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max());
+}
+
 struct FreeDeleter {
     void operator()(void *block) const { std::free(block); }
 };
@@ -209,6 +220,14 @@ void Effect_Run(EffectJob &job, const EffectRow &row) {
     // address is formed.
     if (p.out.imageWidth[0] <= 0 || p.out.imageHeight[0] <= 0) return;
     if (p.imageCount > 0 && (job.width <= 0 || job.height <= 0)) return;
+    // An output size from the command text (Color1, Color4) may name a frame
+    // no host could allocate; refuse it by the rule KVE_FrameNewBySize uses
+    // rather than let the row arithmetic run past what a pointer can span.
+    if (!FrameFits(p.out.imageWidth[0], p.out.imageHeight[0])) {
+        Diag_Message(name + " output size " + std::to_string(p.out.imageWidth[0]) + " x " +
+                     std::to_string(p.out.imageHeight[0]) + " too large");
+        return;
+    }
 
     std::unique_ptr<void, FreeDeleter> scratch;
     if (row.scratch) {

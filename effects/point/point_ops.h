@@ -20,6 +20,15 @@ KVE_LINE_OP(MinLineOp);
 KVE_LINE_OP(NegateLineOp);
 KVE_LINE_OP(MonochromeLineOp);
 
+// Noise (noise.cpp) and mirrors (mirrors.cpp).
+KVE_LINE_OP(AddNoiseLineOp);
+KVE_LINE_OP(MulNoiseLineOp);
+KVE_LINE_OP(MirrorHLineOp);
+KVE_LINE_OP(MirrorVLineOp);
+// Hands the line op input row H - 1 - y for output row y.
+void MirrorVDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
+                   ArgBlock &out);
+
 // Row kernels behind the line ops: the plain per-pixel reference and the
 // variant the line op runs, which must give identical words.
 using TwoFrameRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int32_t n);

@@ -1,0 +1,119 @@
+// Noise: random grain from the library's random source.
+//
+//   Add_Noise  brightens: a draw u per pixel (mode 0, grey grain) or per
+//              channel (any other mode) adds trunc(u * P * P * 255) where
+//              |u * P| exceeds the threshold
+//   Mul_Noise  scales each channel by (u * k + 1), a fresh u per channel
+//
+// Both reseed the random source on row 0 from their seed parameter, so the
+// same parameters give the same grain on every call. Alpha is kept.
+#include <algorithm>
+#include <cmath>
+
+#include "effects/point/point_ops.h"
+#include "effects/point/random.h"
+#include "engine/scanner.h"
+#include "interface/pixel.h"
+
+namespace kve {
+
+namespace {
+
+thread_local uint32_t randState = 1;
+
+// The generator steps on a local copy of the state inside a row and stores
+// it back after, which keeps the thread-local access out of the pixel loop.
+inline int32_t NextFrom(uint32_t &state) {
+    state = state * 214013u + 2531011u;
+    return static_cast<int32_t>(state >> 16 & 32767u);
+}
+
+inline double UnitFrom(uint32_t &state) {
+    const double u = NextFrom(state) * 0.00003051850947599719;
+    if (u <= 0.00001) return 0.00001;
+    if (u > 1) return 1;
+    return u;
+}
+
+// Seed rule: the low 16 bits of trunc(seed * 30000). Taken modulo 65536 in
+// floating point, so every finite seed keeps exactly its low bits (a
+// negative product in two's complement: -15000 gives 50536) instead of
+// overflowing an integer conversion; infinities give 0.
+uint32_t SeedOf(double seed) {
+    const double product = std::trunc(seed * 30000);
+    if (!std::isfinite(product)) return 0;
+    double low = std::fmod(product, 65536.0);
+    if (low < 0) low += 65536.0;
+    return static_cast<uint32_t>(low);
+}
+
+// Add_Noise's increment for one draw. u * P * P is never negative, so noise
+// only brightens; an increment of 255 or more saturates any channel, so it is
+// capped there before the addition to keep the sum in range.
+inline int32_t NoiseIncrement(double u, double amplitude, double threshold) {
+    const double d = u * amplitude;
+    if (!(std::fabs(d) > threshold)) return 0;
+    return std::min(TruncToInt(d * amplitude * 255), 255);
+}
+
+}  // namespace
+
+void Rand_Seed(uint32_t seed) {
+    randState = seed;
+}
+int32_t Rand_Next() {
+    return NextFrom(randState);
+}
+double Rand_Unit() {
+    return UnitFrom(randState);
+}
+
+KVE_LINE_OP(AddNoiseLineOp) {
+    if (y == 0) randState = SeedOf(in.reals[2]);
+    const double amplitude = in.reals[1], threshold = in.reals[0];
+    const bool perChannel = in.ints[0] != 0;
+    uint32_t state = randState;
+    const Pixel *src = inLines[0];
+    Pixel *dst = outLines[0];
+    for (int32_t x = 0; x < in.imageWidth[0]; ++x) {
+        const Pixel p = src[x];
+        int32_t r = RedOf(p), g = GreenOf(p), b = BlueOf(p);
+        if (perChannel) {
+            // All three draws happen for every pixel, in this order.
+            const double u1 = UnitFrom(state), u2 = UnitFrom(state), u3 = UnitFrom(state);
+            r += NoiseIncrement(u1, amplitude, threshold);
+            g += NoiseIncrement(u2, amplitude, threshold);
+            b += NoiseIncrement(u3, amplitude, threshold);
+        } else {
+            const int32_t add = NoiseIncrement(UnitFrom(state), amplitude, threshold);
+            r += add;
+            g += add;
+            b += add;
+        }
+        dst[x] = PackPixel(AlphaOf(p), r, g, b);
+    }
+    randState = state;
+}
+
+// k > 0 brightens, k < 0 darkens (u = 1 with k = -1 takes a channel to 0),
+// k = 0 leaves the frame as it was.
+KVE_LINE_OP(MulNoiseLineOp) {
+    if (y == 0) randState = SeedOf(in.reals[1]);
+    const double k = in.reals[0];
+    uint32_t state = randState;
+    const Pixel *src = inLines[0];
+    Pixel *dst = outLines[0];
+    for (int32_t x = 0; x < in.imageWidth[0]; ++x) {
+        const Pixel p = src[x];
+        const double ur = UnitFrom(state);
+        const int32_t r = TruncToInt((ur * k + 1) * RedOf(p));
+        const double ug = UnitFrom(state);
+        const int32_t g = TruncToInt((ug * k + 1) * GreenOf(p));
+        const double ub = UnitFrom(state);
+        const int32_t b = TruncToInt((ub * k + 1) * BlueOf(p));
+        dst[x] = PackPixel(AlphaOf(p), r, g, b);
+    }
+    randState = state;
+}
+
+}  // namespace kve

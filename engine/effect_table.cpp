@@ -22,6 +22,7 @@ constexpr EffectRow kEffects[] = {
      .signature = "Irrri",
      .driver = SimpleLineDriver,
      .lineOp = AddNoiseLineOp,
+     .scratch = AddNoiseScratch,
      .params = "seed amplitude threshold mode",
      .example = "Add_Noise 0.5 0.6 0.1 1"},
     {.name = "And",

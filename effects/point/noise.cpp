@@ -13,6 +13,7 @@
 #include "effects/point/point_ops.h"
 #include "effects/point/random.h"
 #include "engine/scanner.h"
+#include "engine/scratch.h"
 #include "interface/pixel.h"
 
 namespace kve {
@@ -28,11 +29,16 @@ inline int32_t NextFrom(uint32_t &state) {
     return static_cast<int32_t>(state >> 16 & 32767u);
 }
 
-inline double UnitFrom(uint32_t &state) {
-    const double u = NextFrom(state) * 0.00003051850947599719;
+// A draw of 0..32767 as a unit value in [0.00001, 1].
+inline double UnitOf(int32_t draw) {
+    const double u = draw * 0.00003051850947599719;
     if (u <= 0.00001) return 0.00001;
     if (u > 1) return 1;
     return u;
+}
+
+inline double UnitFrom(uint32_t &state) {
+    return UnitOf(NextFrom(state));
 }
 
 // Seed rule: the low 16 bits of trunc(seed * 30000). Taken modulo 65536 in
@@ -56,6 +62,13 @@ inline int32_t NoiseIncrement(double u, double amplitude, double threshold) {
     return std::min(TruncToInt(d * amplitude * 255), 255);
 }
 
+// Add_Noise's increment depends only on the draw (one of 32768) and the
+// parameters, so each call tabulates it once; a pixel then costs a generator
+// step and a lookup per draw.
+struct AddNoiseTable {
+    uint8_t increment[32768];
+};
+
 }  // namespace
 
 void Rand_Seed(uint32_t seed) {
@@ -68,9 +81,22 @@ double Rand_Unit() {
     return UnitFrom(randState);
 }
 
+size_t AddNoiseScratch(const ArgBlock &, const ArgBlock &) {
+    ScratchPlan plan;
+    plan.Take<AddNoiseTable>(1);
+    return plan.Bytes();
+}
+
 KVE_LINE_OP(AddNoiseLineOp) {
     if (y == 0) randState = SeedOf(in.reals[2]);
-    const double amplitude = in.reals[1], threshold = in.reals[0];
+    ScratchPlan plan(JobScratch(in));
+    uint8_t *increment = plan.Take<AddNoiseTable>(1)->increment;
+    if (first) {
+        const double amplitude = in.reals[1], threshold = in.reals[0];
+        for (int32_t draw = 0; draw < 32768; ++draw)
+            increment[draw] =
+                static_cast<uint8_t>(NoiseIncrement(UnitOf(draw), amplitude, threshold));
+    }
     const bool perChannel = in.ints[0] != 0;
     uint32_t state = randState;
     const Pixel *src = inLines[0];
@@ -80,12 +106,11 @@ KVE_LINE_OP(AddNoiseLineOp) {
         int32_t r = RedOf(p), g = GreenOf(p), b = BlueOf(p);
         if (perChannel) {
             // All three draws happen for every pixel, in this order.
-            const double u1 = UnitFrom(state), u2 = UnitFrom(state), u3 = UnitFrom(state);
-            r += NoiseIncrement(u1, amplitude, threshold);
-            g += NoiseIncrement(u2, amplitude, threshold);
-            b += NoiseIncrement(u3, amplitude, threshold);
+            r += increment[NextFrom(state)];
+            g += increment[NextFrom(state)];
+            b += increment[NextFrom(state)];
         } else {
-            const int32_t add = NoiseIncrement(UnitFrom(state), amplitude, threshold);
+            const int32_t add = increment[NextFrom(state)];
             r += add;
             g += add;
             b += add;

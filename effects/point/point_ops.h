@@ -2,6 +2,7 @@
 // same place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -23,6 +24,7 @@ KVE_LINE_OP(MonochromeLineOp);
 // Noise (noise.cpp) and mirrors (mirrors.cpp).
 KVE_LINE_OP(AddNoiseLineOp);
 KVE_LINE_OP(MulNoiseLineOp);
+size_t AddNoiseScratch(const ArgBlock &in, const ArgBlock &out);
 KVE_LINE_OP(MirrorHLineOp);
 KVE_LINE_OP(MirrorVLineOp);
 // Hands the line op input row H - 1 - y for output row y.

@@ -1,6 +1,8 @@
 // The random source and the noise effects through command texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,13 +68,16 @@ Frame BlackFrame(int32_t w, int32_t h) {
     return frame;
 }
 
-// What grey Add_Noise with P = 1, T = 0 draws after seeding with `seed`.
-Frame GreyGrain(const Frame &black, uint32_t seed) {
+// What grey Add_Noise draws on a black frame after seeding with `seed`:
+// increments trunc(u * P * P * 255) where |u * P| > T, saturating at 255.
+Frame GreyGrain(const Frame &black, uint32_t seed, double p = 1, double t = 0) {
     Rand_Seed(seed);
     Frame out(black.size());
     for (size_t i = 0; i < black.size(); ++i) {
-        const int32_t add = static_cast<int32_t>(Rand_Unit() * 1 * 255);
-        out[i] = PackPixel(AlphaOf(black[i]), add, add, add);
+        const double d = Rand_Unit() * p;
+        const double add = std::fabs(d) > t ? std::min(d * p * 255, 255.0) : 0.0;
+        const int32_t a = static_cast<int32_t>(add);
+        out[i] = PackPixel(AlphaOf(black[i]), a, a, a);
     }
     return out;
 }
@@ -88,6 +93,24 @@ TEST(AddNoiseTest, SeedRuleTakesTheLowSixteenBitsOfSeedTimes30000) {
     for (const auto &c : cases) {
         const std::string command = std::string("Add_Noise ") + c.seed + " 1 0 0";
         EXPECT_EQ(RunEffect(command, {&black}, 16, 4).output, GreyGrain(black, c.state)) << command;
+    }
+}
+
+TEST(AddNoiseTest, IncrementFollowsAmplitudeAndThresholdForEveryDraw) {
+    // 65536 draws reach nearly every one of the 32768 values.
+    Frame black = BlackFrame(256, 256);
+    const struct {
+        const char *text;
+        double p, t;
+    } cases[] = {{"0.6 0.1", 0.6, 0.1},
+                 {"-0.9 0.3", -0.9, 0.3},
+                 {"1.7 0.5", 1.7, 0.5},
+                 {"0.3 -1", 0.3, -1},
+                 {"0.45 0.2", 0.45, 0.2}};
+    for (const auto &c : cases) {
+        const std::string command = std::string("Add_Noise 0.5 ") + c.text + " 0";
+        EXPECT_EQ(RunEffect(command, {&black}, 256, 256).output, GreyGrain(black, 15000, c.p, c.t))
+            << command;
     }
 }
 

@@ -136,6 +136,7 @@ constexpr EffectRow kEffects[] = {
      .signature = "Irr",
      .driver = SimpleLineDriver,
      .lineOp = MulNoiseLineOp,
+     .scratch = MulNoiseScratch,
      .params = "seed strength",
      .example = "Mul_Noise 0.5 -0.4"},
     {.name = "Negate",

@@ -22,10 +22,27 @@ namespace {
 
 thread_local uint32_t randState = 1;
 
+// Three successive draws, for the effects that take one per channel. The
+// three states come straight from the first one (state * a^k + c * (a^(k-1)
+// + ... + 1), modulo 2^32, exactly the states of three single steps), so they
+// do not wait on each other.
+constexpr uint32_t kMul = 214013u, kAdd = 2531011u;
+constexpr uint32_t kMul2 = kMul * kMul, kAdd2 = kAdd * kMul + kAdd;
+constexpr uint32_t kMul3 = kMul2 * kMul, kAdd3 = kAdd2 * kMul + kAdd;
+struct ThreeDraws {
+    int32_t first, second, third;
+};
+inline ThreeDraws NextThreeFrom(uint32_t &state) {
+    const uint32_t s1 = state * kMul + kAdd, s2 = state * kMul2 + kAdd2, s3 = state * kMul3 + kAdd3;
+    state = s3;
+    return {static_cast<int32_t>(s1 >> 16 & 32767u), static_cast<int32_t>(s2 >> 16 & 32767u),
+            static_cast<int32_t>(s3 >> 16 & 32767u)};
+}
+
 // The generator steps on a local copy of the state inside a row and stores
 // it back after, which keeps the thread-local access out of the pixel loop.
 inline int32_t NextFrom(uint32_t &state) {
-    state = state * 214013u + 2531011u;
+    state = state * kMul + kAdd;
     return static_cast<int32_t>(state >> 16 & 32767u);
 }
 
@@ -69,6 +86,18 @@ struct AddNoiseTable {
     uint8_t increment[32768];
 };
 
+// A channel value truncated toward zero and clamped to 0..255, as PackPixel
+// would clamp the truncated value; NaN gives 0.
+inline int32_t TruncChannel(double v) {
+    if (!(v > 0)) return 0;
+    return v >= 255 ? 255 : static_cast<int32_t>(v);
+}
+
+// Likewise Mul_Noise's factor u * k + 1, one per possible draw.
+struct MulNoiseTable {
+    double factor[32768];
+};
+
 }  // namespace
 
 void Rand_Seed(uint32_t seed) {
@@ -106,9 +135,10 @@ KVE_LINE_OP(AddNoiseLineOp) {
         int32_t r = RedOf(p), g = GreenOf(p), b = BlueOf(p);
         if (perChannel) {
             // All three draws happen for every pixel, in this order.
-            r += increment[NextFrom(state)];
-            g += increment[NextFrom(state)];
-            b += increment[NextFrom(state)];
+            const ThreeDraws u = NextThreeFrom(state);
+            r += increment[u.first];
+            g += increment[u.second];
+            b += increment[u.third];
         } else {
             const int32_t add = increment[NextFrom(state)];
             r += add;
@@ -122,20 +152,31 @@ KVE_LINE_OP(AddNoiseLineOp) {
 
 // k > 0 brightens, k < 0 darkens (u = 1 with k = -1 takes a channel to 0),
 // k = 0 leaves the frame as it was.
+size_t MulNoiseScratch(const ArgBlock &, const ArgBlock &) {
+    ScratchPlan plan;
+    plan.Take<MulNoiseTable>(1);
+    return plan.Bytes();
+}
+
 KVE_LINE_OP(MulNoiseLineOp) {
     if (y == 0) randState = SeedOf(in.reals[1]);
-    const double k = in.reals[0];
+    ScratchPlan plan(JobScratch(in));
+    double *factor = plan.Take<MulNoiseTable>(1)->factor;
+    if (first) {
+        const double k = in.reals[0];
+        for (int32_t draw = 0; draw < 32768; ++draw)
+            factor[draw] = UnitOf(draw) * k + 1;
+    }
     uint32_t state = randState;
     const Pixel *src = inLines[0];
     Pixel *dst = outLines[0];
     for (int32_t x = 0; x < in.imageWidth[0]; ++x) {
         const Pixel p = src[x];
-        const double ur = UnitFrom(state);
-        const int32_t r = TruncToInt((ur * k + 1) * RedOf(p));
-        const double ug = UnitFrom(state);
-        const int32_t g = TruncToInt((ug * k + 1) * GreenOf(p));
-        const double ub = UnitFrom(state);
-        const int32_t b = TruncToInt((ub * k + 1) * BlueOf(p));
+        // One draw per channel, red first.
+        const ThreeDraws u = NextThreeFrom(state);
+        const int32_t r = TruncChannel(factor[u.first] * RedOf(p));
+        const int32_t g = TruncChannel(factor[u.second] * GreenOf(p));
+        const int32_t b = TruncChannel(factor[u.third] * BlueOf(p));
         dst[x] = PackPixel(AlphaOf(p), r, g, b);
     }
     randState = state;

@@ -25,6 +25,7 @@ KVE_LINE_OP(MonochromeLineOp);
 KVE_LINE_OP(AddNoiseLineOp);
 KVE_LINE_OP(MulNoiseLineOp);
 size_t AddNoiseScratch(const ArgBlock &in, const ArgBlock &out);
+size_t MulNoiseScratch(const ArgBlock &in, const ArgBlock &out);
 KVE_LINE_OP(MirrorHLineOp);
 KVE_LINE_OP(MirrorVLineOp);
 // Hands the line op input row H - 1 - y for output row y.

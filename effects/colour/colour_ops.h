@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "engine/job.h"
 
@@ -12,6 +13,17 @@ namespace kve {
 KVE_LINE_OP(Color1LineOp);
 KVE_LINE_OP(Color4LineOp);
 size_t Color4Scratch(const ArgBlock &in, const ArgBlock &out);
+
+// Color4's row: channel k of pixel i is trunc(left[k] + span[k] * frac[i]),
+// channels in word order (alpha first). The plain reference and the variant
+// the line op runs must give identical words.
+using GradientRow = void (*)(const float *left, const float *span, const float *frac, Pixel *out,
+                             int32_t n);
+struct GradientKernel {
+    GradientRow reference;
+    GradientRow fast;
+};
+GradientKernel Color4Kernel();
 
 // Keys (keys.cpp): masks from a frame, and a solid colour from a mask.
 KVE_LINE_OP(LumaKeyLineOp);

@@ -42,4 +42,21 @@ size_t FadeScratch(const ArgBlock &in, const ArgBlock &out);
 size_t DissolveScratch(const ArgBlock &in, const ArgBlock &out);
 size_t CompositeScratch(const ArgBlock &in, const ArgBlock &out);
 
+// Composite's per-call tables, by key alpha, and its row: F over G through
+// K's alpha. The plain reference and the variant the line op runs must give
+// identical words.
+struct CompositeTables {
+    int32_t alpha[256];  // output alpha of a mixed pixel
+    double weight[256];  // share of the foreground
+    double rest[256];    // 1 - weight, the share of the background
+};
+void BuildCompositeTables(double upper, double lower, CompositeTables &t);
+using CompositeRow = void (*)(const CompositeTables &t, const Pixel *fg, const Pixel *bg,
+                              const Pixel *key, Pixel *out, int32_t n);
+struct CompositeKernel {
+    CompositeRow reference;
+    CompositeRow fast;
+};
+CompositeKernel CompositeKernels();
+
 }  // namespace kve

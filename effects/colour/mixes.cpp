@@ -9,7 +9,8 @@
 //              red, green and blue mix linearly
 //
 // Tables are built on the first row in the job's scratch block; the row
-// copies are sized from the frame.
+// copies are sized from the frame. Composite's row has a plain reference and
+// an SSE2 variant giving the same words.
 #include <algorithm>
 #include <cstdint>
 

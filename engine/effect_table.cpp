@@ -1,6 +1,7 @@
 #include "engine/effect_table.h"
 
 #include "effects/colour/colour_ops.h"
+#include "effects/colour/placement.h"
 #include "effects/point/point_ops.h"
 #include "engine/drivers.h"
 
@@ -63,6 +64,15 @@ constexpr EffectRow kEffects[] = {
      .scratch = CompositeScratch,
      .params = "upper lower",
      .example = "Composite 0.75 0.25"},
+    {.name = "Crop",
+     .id = 14,
+     .signature = "IRir",
+     .driver = CropDriver,
+     .prepare = CropPrepare,
+     .lineOp = CropCutLineOp,
+     .scratch = CropScratch,
+     .params = "rectangle mode level",
+     .example = "Crop [-0.6 -0.35 0.5 0.3] 4 0.35"},
     {.name = "Dissolve",
      .id = 15,
      .signature = "IIn",
@@ -151,12 +161,27 @@ constexpr EffectRow kEffects[] = {
      .driver = SimpleLineDriver,
      .lineOp = OrLineOp,
      .example = "Or"},
+    {.name = "Paste",
+     .id = 38,
+     .signature = "IIC",
+     .driver = PasteDriver,
+     .lineOp = PasteLineOp,
+     .scratch = PasteScratch,
+     .params = "position",
+     .example = "Paste [-0.4537 -0.3821]"},
     {.name = "Sub",
      .id = 49,
      .signature = "II",
      .driver = SimpleLineDriver,
      .lineOp = SubLineOp,
      .example = "Sub"},
+    {.name = "Translate",
+     .id = 51,
+     .signature = "IC",
+     .driver = TranslateDriver,
+     .lineOp = TranslateLineOp,
+     .params = "position",
+     .example = "Translate [0.3 -0.2]"},
     {.name = "Xor",
      .id = 58,
      .signature = "II",

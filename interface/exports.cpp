@@ -36,15 +36,18 @@ FrameSize DefaultOutputSize() {
     return {defaultOutWidth.load(), defaultOutHeight.load()};
 }
 
-FrameSize CropSize(float x1, float y1, float x2, float y2, int32_t width, int32_t height) {
+CropCorners CropPixelCorners(float x1, float y1, float x2, float y2, int32_t width,
+                             int32_t height) {
     const double hw = width * 0.5, hh = height * 0.5;
-    // Pixel corners are 32-bit floats; both axes scale by half the WIDTH.
-    const float px1 = static_cast<float>(hw + hw * x1), py1 = static_cast<float>(hh + hw * y1);
-    const float px2 = static_cast<float>(hw + hw * x2), py2 = static_cast<float>(hh + hw * y2);
-    const int64_t left = RoundHalfAway(px1 < px2 ? px1 : px2);
-    const int64_t right = RoundHalfAway(px1 < px2 ? px2 : px1);
-    const int64_t top = RoundHalfAway(py1 < py2 ? py1 : py2);
-    const int64_t bottom = RoundHalfAway(py1 < py2 ? py2 : py1);
+    return {NarrowToFloat(hw + hw * x1), NarrowToFloat(hh + hw * y1), NarrowToFloat(hw + hw * x2),
+            NarrowToFloat(hh + hw * y2)};
+}
+
+FrameSize CropSize(const CropCorners &c) {
+    const int64_t left = RoundHalfAway(c.x1 < c.x2 ? c.x1 : c.x2);
+    const int64_t right = RoundHalfAway(c.x1 < c.x2 ? c.x2 : c.x1);
+    const int64_t top = RoundHalfAway(c.y1 < c.y2 ? c.y1 : c.y2);
+    const int64_t bottom = RoundHalfAway(c.y1 < c.y2 ? c.y2 : c.y1);
     auto span = [](int64_t low, int64_t high) {
         const int64_t count = high - low + 1;
         return static_cast<int32_t>(count > std::numeric_limits<int32_t>::max()
@@ -52,6 +55,10 @@ FrameSize CropSize(float x1, float y1, float x2, float y2, int32_t width, int32_
                                         : count);
     };
     return {span(left, right), span(top, bottom)};
+}
+
+FrameSize CropSize(float x1, float y1, float x2, float y2, int32_t width, int32_t height) {
+    return CropSize(CropPixelCorners(x1, y1, x2, y2, width, height));
 }
 
 }  // namespace kve

@@ -4,6 +4,7 @@
 #include "effects/colour/placement.h"
 #include "effects/point/point_ops.h"
 #include "engine/drivers.h"
+#include "engine/transitions.h"
 
 namespace kve {
 
@@ -188,6 +189,19 @@ constexpr EffectRow kEffects[] = {
      .driver = SimpleLineDriver,
      .lineOp = XorLineOp,
      .example = "Xor"},
+    {.name = "Conceal",
+     .transition = ConcealTransition,
+     .params = "progress direction",
+     .example = "Conceal 0.4 4"},
+    {.name = "Push",
+     .transition = PushTransition,
+     .params = "progress direction",
+     .example = "Push 0.37 5"},
+    {.name = "Blend", .transition = BlendTransition, .params = "progress", .example = "Blend 0.5"},
+    {.name = "Shadow",
+     .transition = ShadowTransition,
+     .params = "displacement shadow-colour strength",
+     .example = "Shadow [0.04 0.05] [(argb) 255 20 20 20] 0.6"},
 };
 
 }  // namespace

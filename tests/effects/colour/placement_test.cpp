@@ -1,6 +1,7 @@
 // Translate and Paste on whole frames; monitor stops in the three placement drivers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -229,6 +230,48 @@ TEST(PlacementGolden, WholeFrames) {
         for (char &c : key)
             if (c == ' ') c = '_';
         EXPECT_EQ(golden.Expect(key, sum), sum) << command;
+    }
+}
+
+// Positions anywhere, on frames of awkward sizes: every output pixel is
+// written, and a paste onto its own background matches a separate output.
+TEST(PlacementSweep, AnyPositionOnAnySize) {
+    const int32_t sizes[][2] = {{1, 1}, {2, 3}, {3, 2}, {17, 5}, {5, 17}, {64, 48}};
+    uint32_t state = 99;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    for (const auto &size : sizes) {
+        const int32_t w = size[0], h = size[1];
+        Frame p = NoiseFrame(w, h, 23), g = NoiseFrame(w, h, 24);
+        for (int n = 0; n < 300; ++n) {
+            // Up to three frames away, in steps of 1/64 pixel or arbitrary.
+            char x[32], y[32];
+            auto coordinate = [&](char *text, int32_t extent) {
+                const double pixels =
+                    n % 2
+                        ? (static_cast<int32_t>(next() % (6 * 64 * extent + 1)) - 3 * 64 * extent) /
+                              64.0
+                        : (next() % 600001) / 100000.0 * extent - 3.0 * extent;
+                std::snprintf(text, 32, "%.9f", pixels / (w * 0.5));
+            };
+            coordinate(x, w);
+            coordinate(y, h);
+            const std::string position = std::string("[") + x + " " + y + "]";
+            SCOPED_TRACE(testing::Message() << w << "x" << h << " " << position);
+            const auto moved = RunEffect("Translate " + position, {&p}, w, h);
+            ASSERT_EQ(moved.result, 0);
+            ASSERT_EQ(std::count(moved.output.begin(), moved.output.end(), 0xDEADBEEFu), 0);
+            const std::string paste = "Paste " + position;
+            const auto pasted = RunEffect(paste, {&p, &g}, w, h);
+            ASSERT_EQ(std::count(pasted.output.begin(), pasted.output.end(), 0xDEADBEEFu), 0);
+            Frame inPlace = g;
+            uint32_t *inputs[] = {p.data(), inPlace.data(), nullptr};
+            ASSERT_EQ(KVE_EffectBySize(paste.c_str(), inputs, w, h, inPlace.data(), 0, 0, nullptr),
+                      0);
+            ASSERT_TRUE(inPlace == pasted.output);
+        }
     }
 }
 

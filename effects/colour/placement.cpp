@@ -51,7 +51,7 @@ double Hi(double v) {
 // A whole-valued double as a column or row index. Values this far out only
 // ever select "outside the frame", so clamping changes no result.
 int64_t ToIndex(double v) {
-    if (!(v == v)) return 0;
+    if (std::isnan(v)) return 0;
     return static_cast<int64_t>(std::clamp(v, -1e15, 1e15));
 }
 
@@ -153,8 +153,10 @@ void FourTermRow(const PasteState &s, const WeightTable *t, const Source &up, co
         const int64_t j = s.x0;
         dst[j] = Mix4(ul, bg[j], ll, bg[j], ur, up.at(j), lr, lo.at(j));
     }
-    // From the column right of x0; when P starts left of the frame this
-    // includes column 0, whose left neighbours are P's own pixels.
+    // From the column right of x0: that is x1, except in the narrow band where
+    // lo and hi agree on a fractional value, where x1 would read left of P.
+    // When P starts left of the frame this includes column 0, whose left
+    // neighbours are P's own pixels (or the background's edge pixel).
     for (int64_t j = std::max<int64_t>(s.x0 + 1, 0); j < s.end0; ++j)
         dst[j] = Mix4(ul, up.left(j), ur, up.at(j), ll, lo.left(j), lr, lo.at(j));
     if (s.end0 < s.wo) {

@@ -387,7 +387,7 @@ TEST(TransitionGolden, WholeFrames) {
             if ((x - 150) * (x - 150) + (y - 110) * (y - 110) > 80 * 80) Px(f, kW, x, y) = 0;
     std::vector<std::string> commands;
     for (int direction = 0; direction < 8; ++direction) {
-        for (const char *head : {"Conceal 0.37 ", "Push 0.37 ", "Push 0.5 "})
+        for (const char *head : {"Conceal 0.37 ", "Conceal 0.5 ", "Push 0.37 ", "Push 0.5 "})
             commands.push_back(std::string(head).append(std::to_string(direction)));
     }
     for (const char *command :

@@ -3,6 +3,7 @@
 #include "effects/colour/colour_ops.h"
 #include "effects/colour/placement.h"
 #include "effects/point/point_ops.h"
+#include "effects/wipe/wipe.h"
 #include "engine/drivers.h"
 #include "engine/transitions.h"
 
@@ -183,6 +184,15 @@ constexpr EffectRow kEffects[] = {
      .lineOp = TranslateLineOp,
      .params = "position",
      .example = "Translate [0.3 -0.2]"},
+    {.name = "Wipe",
+     .id = 55,
+     .signature = "IIinnCnnnSnc",
+     .driver = SimpleLineDriver,
+     .lineOp = WipeLineOp,
+     .scratch = WipeScratchBytes,
+     .params = "number progress softness centre x-scale y-scale rotation block-size border "
+               "border-colour",
+     .example = "Wipe 128 0.4 0.05 [0 0] 1 1 0 [16 16] 0.02 [(argb) 255 255 240 64]"},
     {.name = "Xor",
      .id = 58,
      .signature = "II",

@@ -1,0 +1,267 @@
+// WipeGenerate: the row generator of the edge patterns.
+//
+// On the first row it builds the pattern's edges and applies the caller's
+// scale, rotation and offset to them. On every row it cuts the row at the
+// pixels where some edge's ramp enters or leaves its soft band (0 < t < 1);
+// between two cuts the key is either one hard value or soft throughout, so
+// keys are evaluated only at one midpoint per interval (two ends for a
+// one-pixel interval) and then on every pixel of the soft intervals.
+#include <algorithm>
+#include <numbers>
+
+#include "effects/wipe/patterns.h"
+#include "engine/diag.h"
+#include "engine/scanner.h"
+
+namespace kve {
+
+double EdgeKey(double t) {
+    if (t <= 0) return 1;
+    if (t < 0.5) return 1 - 2 * t * t;
+    if (t <= 1) return 2 * (1 - t) * (1 - t);
+    return 0;  // also a NaN ramp, so a key is always a number in [0, 1]
+}
+
+double ClampedEdgeKey(double t) {
+    if (t <= 0) return 1;
+    if (!(t < 1)) return 0;
+    return std::clamp(EdgeKey(t), 0.0000001, 0.9999999);
+}
+
+namespace {
+
+double EdgeKeyOf(EdgeKeyKind kind, double t) {
+    return kind == EdgeKeyKind::kClamped ? ClampedEdgeKey(t) : EdgeKey(t);
+}
+
+// The zig-zags' shortcut: 1 or 0 when the coordinate across the teeth is
+// clearly on one side, -1 when the edges must decide.
+double QuickOutKey(const WipeEdgeState &state, double x) {
+    const double *b = state.bounds;
+    switch (state.pattern->quickOut) {
+        case QuickOut::kNone:
+            return -1;
+        case QuickOut::kSidesX:
+        case QuickOut::kSidesY: {
+            const double v = state.pattern->quickOut == QuickOut::kSidesX ? x : state.y;
+            if (v < b[0]) return 1;
+            if (v > b[1]) return 0;
+            return -1;
+        }
+        case QuickOut::kBandX:
+        case QuickOut::kBandY: {
+            const double v = state.pattern->quickOut == QuickOut::kBandX ? x : state.y;
+            if (v < b[0] || v > b[1]) return 0;
+            if (b[2] < v && v < b[3]) return 1;
+            return -1;
+        }
+    }
+    return -1;
+}
+
+double CombinedKey(const WipeEdgeState &state, const WipePattern &pattern, double x,
+                   double progress) {
+    if (pattern.quickOut != QuickOut::kNone && !state.transformed) {
+        const double quick = QuickOutKey(state, x);
+        if (quick >= 0) return quick;
+    }
+    double e[kMaxEdges];
+    for (int k = 0; k < state.n; ++k)
+        e[k] = EdgeKeyOf(pattern.key, state.edges[k].a * x + state.rowConst[k]);
+    return pattern.combine(e, progress);
+}
+
+// Interval classes of one row.
+enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
+
+void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
+    for (int32_t x = from; x <= to; ++x)
+        keys[x] = static_cast<float>(PatternKeyAt(state, x));
+}
+
+void FillRestWithWidth(int32_t *spans, int from, int32_t width) {
+    for (int i = from; i < kSpanEntries; ++i)
+        spans[i] = width;
+}
+
+}  // namespace
+
+bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state) {
+    state.pattern = FindWipePattern(row.number);
+    if (!state.pattern) return false;
+    const double W = row.width, H = row.height;
+    const PatternSpace space{W, H, row.progress, row.edgeWidth};
+    EdgeSet set;
+    state.pattern->build(space, set);
+    state.n = set.n;
+    std::copy(set.edge, set.edge + set.n, state.edges);
+    std::copy(set.bounds, set.bounds + 4, state.bounds);
+    state.progress = row.progress;
+    state.transformed = false;
+
+    // The caller's transforms, in this order, each to every edge.
+    const WipePoint centre{W / 2, H / 2};
+    double xs = row.xScale, ys = row.yScale;
+    if (!(xs >= 0.99999 && xs <= 1.00001) || !(ys >= 0.99999 && ys <= 1.00001)) {
+        if (xs <= 0) xs = 1;
+        if (ys <= 0) ys = 1;
+        for (int k = 0; k < state.n; ++k)
+            state.edges[k] = Stretch(state.edges[k], xs, ys, centre);
+        state.transformed = true;
+    }
+    if (!(row.rotation >= -0.00001 && row.rotation <= 0.00001)) {
+        const double theta = row.rotation * std::numbers::pi / 180;
+        for (int k = 0; k < state.n; ++k)
+            state.edges[k] = Turn(state.edges[k], theta, centre);
+        state.transformed = true;
+    }
+    if (row.xOffset != 0 || row.yOffset != 0) {
+        for (int k = 0; k < state.n; ++k)
+            state.edges[k] = Move(state.edges[k], row.xOffset, row.yOffset);
+        state.transformed = true;
+    }
+    return true;
+}
+
+void SetWipeRow(WipeEdgeState &state, double y) {
+    state.y = y;
+    for (int k = 0; k < state.n; ++k)
+        state.rowConst[k] = state.edges[k].b * y + state.edges[k].c;
+}
+
+double PatternKeyAt(const WipeEdgeState &state, double x) {
+    return CombinedKey(state, *state.pattern, x, state.progress);
+}
+
+double WipeKeyAt(int32_t number, double x, double y, double progress, const WipeEdgeState &state) {
+    const WipePattern *pattern = FindWipePattern(number);
+    if (!pattern) {
+        Diag_Message("Wipe:  Undefined Wipe Number");
+        return 0;
+    }
+    WipeEdgeState row = state;
+    row.pattern = pattern;
+    row.n = std::min(state.n, pattern->edges);
+    SetWipeRow(row, y);
+    return CombinedKey(row, *pattern, x, progress);
+}
+
+int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
+    WipeEdgeState &state = *scratch.edges;
+    if (row.first && !SetUpWipePattern(row, state)) return 1;
+    if (!state.pattern) return 1;
+    const int32_t W = row.width, y = row.y;
+    int32_t *spans = scratch.spans;
+    float *keys = scratch.keys;
+    const int32_t number = state.pattern->number;
+
+    // Patterns that are the same on every row, and the uniform rows of 2.
+    if ((number == 1 || number == 21) && row.rotation == 0 && !row.first) return 0;
+    SetWipeRow(state, y);
+    if (number == 2 && row.rotation == 0) {
+        const EdgeRecord &e = state.edges[0];
+        double y0 = -e.c / e.b, y1 = (1 - e.c) / e.b;
+        if (y0 > y1) std::swap(y0, y1);
+        if (y0 < y && y < y1) {
+            spans[0] = 0;
+            spans[1] = W - 1;
+            FillRestWithWidth(spans, 2, W);
+            std::fill(keys, keys + W, static_cast<float>(PatternKeyAt(state, 0)));
+        } else {
+            FillRestWithWidth(spans, 0, W);
+            keys[0] = y <= y0 ? 1.0f : 0.0f;
+        }
+        return 0;
+    }
+
+    // Breakpoints: where each ramp crosses 0 and 1 on this row.
+    const int n = state.n;
+    int32_t *breaks = state.breaks;
+    for (int k = 0; k < n; ++k) {
+        const EdgeRecord &e = state.edges[k];
+        const double g = state.rowConst[k];
+        double x0, x1;
+        if (e.a < -0.000001 || e.a > 0.000001) {
+            x0 = -g / e.a;
+            x1 = (1 - g) / e.a;
+            if (x0 > x1) std::swap(x0, x1);
+        } else {
+            // Parallel to the row: all of it is inside the band, or none.
+            double y0 = -e.c / e.b, y1 = (1 - e.c) / e.b;
+            if (y0 > y1) std::swap(y0, y1);
+            x0 = x1 = W;
+            if (y0 < y && y < y1) x0 = 0;
+        }
+        breaks[k] = TruncToInt(std::floor(x0));
+        breaks[n + k] = TruncToInt(std::ceil(x1));
+    }
+    breaks[2 * n] = 0;
+    breaks[2 * n + 1] = W;
+    std::sort(breaks, breaks + 2 * n + 2);
+
+    // Distinct breakpoints from 0 to W; those right of the frame are cut at W.
+    int32_t *points = state.points;
+    int m = 0;
+    for (int i = 0; i < 2 * n + 2; ++i) {
+        const int32_t v = breaks[i];
+        if (v < 0) continue;
+        if (v >= W) {
+            points[m++] = W;
+            break;
+        }
+        if (m == 0 || points[m - 1] != v) points[m++] = v;
+    }
+    const int intervals = m - 1;
+
+    // Classify each interval.
+    uint8_t *kinds = state.kinds;
+    for (int j = 0; j < intervals; ++j) {
+        const int32_t lo = points[j], hi = points[j + 1];
+        kinds[j] = kHard;
+        if (hi == lo + 1) {
+            const double kLo = PatternKeyAt(state, lo), kHi = PatternKeyAt(state, hi);
+            if (kLo != kHi || (0 < kLo && kLo < 1)) {
+                keys[lo] = static_cast<float>(kLo);
+                if (hi < W) keys[hi] = static_cast<float>(kHi);
+                kinds[j] = kSoftOnePixel;
+            }
+        } else {
+            const double mid = PatternKeyAt(state, (lo + static_cast<double>(hi)) / 2);
+            if (0 < mid && mid < 1) kinds[j] = kSoftByMidpoint;
+        }
+    }
+
+    // The span list: consecutive soft intervals make one span, consecutive
+    // hard ones one run. A soft interval's span ends at its upper breakpoint.
+    spans[0] = points[0];
+    int pair = 0, lastUsed = 0;
+    bool inside = false;
+    for (int j = 0; j < intervals; ++j) {
+        const int32_t lo = points[j], hi = points[j + 1];
+        if (kinds[j] == kHard) {
+            if (inside) {
+                inside = false;
+                ++pair;
+            }
+            spans[2 * pair] = hi;
+            lastUsed = 2 * pair;
+            continue;
+        }
+        if (!inside && pair == kMaxSoftSpans - 1) {
+            // The 16th span takes the rest of the row, pixel by pixel.
+            FillKeys(state, keys, spans[2 * pair], W - 1);
+            spans[2 * pair + 1] = W - 1;
+            lastUsed = 2 * pair + 1;
+            break;
+        }
+        if (kinds[j] == kSoftByMidpoint) FillKeys(state, keys, lo, std::min(hi, W - 1));
+        spans[2 * pair + 1] = std::min(hi, W - 1);
+        lastUsed = 2 * pair + 1;
+        inside = true;
+    }
+    if (spans[0] == W) keys[0] = static_cast<float>(PatternKeyAt(state, W));
+    FillRestWithWidth(spans, lastUsed + 1, W);
+    return 0;
+}
+
+}  // namespace kve

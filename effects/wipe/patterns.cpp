@@ -1,0 +1,675 @@
+// The edge patterns of the Wipe effect, one table row per wipe number.
+//
+// Each row names how many straight edges the pattern has, whether their keys
+// are clamped, how the row's builder places the edges (from the vocabulary
+// below: named edges, Turn, ScaleAbout, Move) and how the edge keys combine
+// into the pixel's key: a product is "inside all edges", Or() is "inside any"
+// and min/max pick by progress for the sweeping patterns.
+//
+// Every moving edge travels so that at progress 0 no pixel of the frame has a
+// key toward A and at progress 1 every pixel has: its soft band starts just
+// outside the frame and ends just outside it on the far side. Edge widths are
+// fractions of the frame WIDTH, also for horizontal edges. The builders run on
+// the first row only, before the caller's scale, rotation and offset.
+#include <algorithm>
+#include <numbers>
+
+#include "effects/wipe/patterns.h"
+
+namespace kve {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+// ---- named edges ---------------------------------------------------------------
+// `e` is passed explicitly: "an edge built with e/F" is the same formula with
+// e/F in place of e (so its ramp is F times steeper until it is scaled back).
+
+double Q(const PatternSpace &s, double e) {
+    return 1 / (e * s.W);
+}
+
+// A sweeps in from the left, right, top and bottom.
+EdgeRecord Lft(const PatternSpace &s, double e) {
+    return {Q(s, e), 0, 1 - s.p - s.p / e};
+}
+EdgeRecord Rgt(const PatternSpace &s, double e) {
+    return {-Q(s, e), 0, (1 + e) * (1 - s.p) / e};
+}
+EdgeRecord Top(const PatternSpace &s, double e) {
+    return {0, Q(s, e), 1 - s.p - s.p * s.H / (e * s.W)};
+}
+EdgeRecord Bot(const PatternSpace &s, double e) {
+    return {0, -Q(s, e), (e * s.W + s.H) * (1 - s.p) / (e * s.W)};
+}
+
+// The pair of 21: a band about the vertical centre line widening to both sides.
+EdgeRecord Band21Left(const PatternSpace &s, double e) {
+    return {Q(s, e), 0, (e - 0.5 - s.p * (0.5 + e)) / e};
+}
+EdgeRecord Band21Right(const PatternSpace &s, double e) {
+    return {-Q(s, e), 0, (e + 0.5 - s.p * (0.5 + e)) / e};
+}
+// The pair of 22: the same about the horizontal centre line.
+EdgeRecord Band22Top(const PatternSpace &s, double e) {
+    return {0, Q(s, e), (e * s.W - s.H / 2 - s.p * (s.H / 2 + e * s.W)) / (e * s.W)};
+}
+EdgeRecord Band22Bottom(const PatternSpace &s, double e) {
+    return {0, -Q(s, e), (s.H / 2 + e * s.W - s.p * (s.H / 2 + e * s.W)) / (e * s.W)};
+}
+
+// The clock pairs: half-planes left and right of the vertical centre line
+// (V0, V1) and above and below the horizontal one (H0, H1).
+EdgeRecord V0(const PatternSpace &s) {
+    return {Q(s, s.e), 0, (s.e - 0.5 - s.e * s.p) / s.e};
+}
+EdgeRecord V1(const PatternSpace &s) {
+    return {-Q(s, s.e), 0, (s.e + 0.5 - s.e * s.p) / s.e};
+}
+EdgeRecord H0(const PatternSpace &s) {
+    return {0, Q(s, s.e), (s.e * s.W * (1 - s.p) - s.H / 2) / (s.e * s.W)};
+}
+EdgeRecord H1(const PatternSpace &s) {
+    return {0, -Q(s, s.e), (s.e * s.W * (1 - s.p) + s.H / 2) / (s.e * s.W)};
+}
+
+// The corner sweeps before turning: 241 from the top-left, 242 top-right,
+// 243 bottom-right, 244 bottom-left.
+EdgeRecord Sweep241(const PatternSpace &s) {
+    return {-Q(s, s.e), 0, 1 - s.p};
+}
+EdgeRecord Sweep242(const PatternSpace &s) {
+    return {0, -Q(s, s.e), 1 - s.p};
+}
+EdgeRecord Sweep243(const PatternSpace &s) {
+    return {Q(s, s.e), 0, (s.e - 1 - s.e * s.p) / s.e};
+}
+EdgeRecord Sweep244(const PatternSpace &s) {
+    return {0, Q(s, s.e), (s.e * s.W * (1 - s.p) - s.H) / (s.e * s.W)};
+}
+
+constexpr WipePoint kOrigin{0, 0};
+
+// ---- shared builders -------------------------------------------------------------
+
+void AddAll(EdgeSet &out, std::initializer_list<EdgeRecord> edges) {
+    for (const EdgeRecord &e : edges)
+        out.Add(e);
+}
+
+// Turns edges [from, out.n) about the centre; an angle of exactly 0 leaves them alone.
+void TurnAll(EdgeSet &out, int from, double theta, WipePoint p) {
+    if (theta == 0) return;
+    for (int k = from; k < out.n; ++k)
+        out.edge[k] = Turn(out.edge[k], theta, p);
+}
+void MoveAll(EdgeSet &out, int from, int to, double dx, double dy) {
+    for (int k = from; k < to; ++k)
+        out.edge[k] = Move(out.edge[k], dx, dy);
+}
+
+// 43 and 44: four half-planes turned toward the frame diagonals.
+void Diagonals43(const PatternSpace &s, EdgeSet &out) {
+    const double g = s.H / std::sqrt(s.W * s.W + s.H * s.H), phi = std::atan(s.W / s.H);
+    const WipePoint c = s.Centre();
+    const EdgeRecord base = Lft(s, s.e / g);
+    for (double theta : {-phi, phi - kPi, kPi - phi, phi})
+        out.Add(ScaleAbout(Turn(base, theta, c), g, c));
+}
+
+// 45 and 46: one band along a frame diagonal.
+void DiagonalBand(const PatternSpace &s, EdgeSet &out, double sign) {
+    const double hX = 2 * s.H / std::sqrt(s.W * s.W + s.H * s.H);
+    const WipePoint c = s.Centre();
+    const double theta = sign * std::atan(s.W / s.H);
+    for (EdgeRecord e : {Band21Left(s, s.e / hX), Band21Right(s, s.e / hX)})
+        out.Add(ScaleAbout(Turn(e, theta, c), hX, c));
+}
+
+// 65 to 68: two vees, each a pair of 21 turned about one point and scaled about another.
+struct VeeHalf {
+    double theta;
+    WipePoint turnAbout, scaleAbout;
+};
+void TwoVees(const PatternSpace &s, EdgeSet &out, double f, VeeHalf first, VeeHalf second) {
+    for (const VeeHalf &half : {first, second})
+        for (EdgeRecord e : {Band21Left(s, s.e / f), Band21Right(s, s.e / f)})
+            out.Add(ScaleAbout(Turn(e, half.theta, half.turnAbout), f, half.scaleAbout));
+}
+
+// The teeth of 71 and 73 (ten edges from `base`, before the final move).
+void Teeth71(const PatternSpace &s, EdgeSet &out, EdgeRecord base) {
+    const double tooth = s.H / 10;
+    const EdgeRecord e0 = Move(Turn(base, kPi / 4, kOrigin), -tooth, 0);
+    const EdgeRecord e1 = Move(Turn(base, -kPi / 4, kOrigin), 0, tooth);
+    out.Add(e0);
+    out.Add(e1);
+    for (int k = 1; k <= 4; ++k) {
+        out.Add(Move(e0, 0, 2 * k * tooth));
+        out.Add(Move(e1, 0, 2 * k * tooth));
+    }
+}
+// The teeth of 72 and 74 (sixteen edges from `base`, before the final move).
+void Teeth72(const PatternSpace &s, EdgeSet &out, EdgeRecord base) {
+    const double u = s.W / 16;
+    const EdgeRecord e0 = Move(Turn(base, -kPi / 4, kOrigin), 0, -u);
+    const EdgeRecord e1 = Move(Turn(base, kPi / 4, kOrigin), u, 0);
+    out.Add(e0);
+    out.Add(e1);
+    for (int k = 1; k <= 7; ++k) {
+        out.Add(Move(e0, k * s.W / 8, 0));
+        out.Add(Move(e1, k * s.W / 8, 0));
+    }
+}
+
+// Shapes about the frame centre whose first edge is edge 0 of 21 built with
+// e/F and scaled back by 1/F; `turns` gives the other edges as turns of it.
+EdgeRecord CentredBase21(const PatternSpace &s, double f) {
+    return ScaleAbout(Band21Left(s, s.e / f), f, s.Centre());
+}
+EdgeRecord CentredBase22(const PatternSpace &s, double f) {
+    return ScaleAbout(Band22Top(s, s.e / f), f, s.Centre());
+}
+
+// 103 to 106: a triangle, then the whole turned by `whole`.
+void Triangle(const PatternSpace &s, EdgeSet &out, double f, double whole) {
+    const WipePoint c = s.Centre();
+    const EdgeRecord e0 = CentredBase21(s, f);
+    AddAll(out, {e0, Turn(e0, 2 * kPi / 3, c), Turn(e0, -2 * kPi / 3, c)});
+    TurnAll(out, 0, whole, c);
+}
+
+// 107 to 110: an arrow head, then the whole turned by `whole`.
+void Arrow(const PatternSpace &s, EdgeSet &out, double f, double whole) {
+    const WipePoint c = s.Centre();
+    const EdgeRecord base = CentredBase21(s, f);
+    AddAll(out, {Turn(base, 2.827433388230814, c), Turn(base, kPi / 10, c),
+                 Turn(base, -2.0420352248333655, c), Turn(base, -1.0995574287564276, c)});
+    TurnAll(out, 0, whole, c);
+}
+
+// 111 to 114: regular polygons, each edge the previous one turned by `step`.
+void Polygon(const PatternSpace &s, EdgeSet &out, double f, double firstTurn, int sides,
+             double step) {
+    const WipePoint c = s.Centre();
+    EdgeRecord e = CentredBase22(s, f);
+    if (firstTurn != 0) e = Turn(e, firstTurn, c);
+    out.Add(e);
+    for (int k = 1; k < sides; ++k)
+        out.Add(e = Turn(e, step, c));
+}
+
+// 201 to 204: a clock pair with one edge turned by -2*pi*p about the centre.
+void Clock(const PatternSpace &s, EdgeSet &out, EdgeRecord e0, EdgeRecord e1, int turned) {
+    const double theta = -2 * kPi * s.p;
+    out.Add(turned == 0 ? Turn(e0, theta, s.Centre()) : e0);
+    out.Add(turned == 1 ? Turn(e1, theta, s.Centre()) : e1);
+}
+
+// ---- combinations ------------------------------------------------------------------
+
+// Union: 1 - the product of all (1 - term), in order.
+template <class... T>
+double Or(T... terms) {
+    double rest = 1;
+    ((rest *= 1 - terms), ...);
+    return 1 - rest;
+}
+
+double KeyE0(const double *e, double) {
+    return e[0];
+}
+double KeyNotE0(const double *e, double) {
+    return 1 - e[0];
+}
+double KeyAnd2(const double *e, double) {
+    return e[0] * e[1];
+}
+double KeyAnd3(const double *e, double) {
+    return e[0] * e[1] * e[2];
+}
+double KeyAnd4(const double *e, double) {
+    return e[0] * e[1] * e[2] * e[3];
+}
+double KeyAnd5(const double *e, double) {
+    return e[0] * e[1] * e[2] * e[3] * e[4];
+}
+double KeyAnd6(const double *e, double) {
+    return e[0] * e[1] * e[2] * e[3] * e[4] * e[5];
+}
+double KeyOr2(const double *e, double) {
+    return Or(e[0], e[1]);
+}
+double KeyOrPairs2(const double *e, double) {
+    return Or(e[0] * e[1], e[2] * e[3]);
+}
+double KeyOrPairs4(const double *e, double) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7]);
+}
+double KeyOrPairs5(const double *e, double) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]);
+}
+double KeyOrPairs8(const double *e, double) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
+              e[12] * e[13], e[14] * e[15]);
+}
+// 7: four boxes from the corners (e0/e1 left/right halves, e2/e3 top/bottom).
+double Key7(const double *e, double) {
+    return 1 - (1 - e[1] * e[3]) * (1 - e[1] * e[2]) * (1 - e[0] * e[3]) * (1 - e[0] * e[2]);
+}
+// 8: four boxes about the quadrant centres (e0, e1 and e2, e3 the vertical
+// pairs at W/4 and 3W/4; e4, e5 and e6, e7 the horizontal pairs at H/4 and 3H/4).
+double Key8(const double *e, double) {
+    return Or(e[0] * e[1] * e[4] * e[5], e[2] * e[3] * e[4] * e[5], e[0] * e[1] * e[6] * e[7],
+              e[2] * e[3] * e[6] * e[7]);
+}
+double Key44(const double *e, double) {
+    return Or(e[0] * e[3], e[1] * e[2]);
+}
+double Key73(const double *e, double) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]) *
+           Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
+}
+double Key74(const double *e, double) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
+              e[12] * e[13], e[14] * e[15]) *
+           Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
+              e[25] * e[26], e[27] * e[28], e[29] * e[30]);
+}
+double KeyArrow(const double *e, double) {
+    return e[0] * e[1] * Or(e[2], e[3]);
+}
+double Key127(const double *e, double) {
+    return Or(e[1], e[4]) * Or(e[0], e[7]) * Or(e[2], e[5]) * Or(e[3], e[6]);
+}
+double Key128(const double *e, double) {
+    return Or(e[0], e[1]) * Or(e[1], e[2]) * Or(e[2], e[3]) * Or(e[3], e[4]) * Or(e[4], e[0]);
+}
+double Key129(const double *e, double) {
+    return Or(e[0] * e[1] * e[2], e[3] * e[4] * e[5]);
+}
+// The swept wedge is the intersection of the two half-planes until it passes
+// half a turn, their union afterwards.
+double KeyClock(const double *e, double p) {
+    return p < 0.5 ? std::min(e[0], e[1]) : std::max(e[0], e[1]);
+}
+double Key227(const double *e, double p) {
+    return p < 0.5 ? std::max(e[0], e[1]) : std::min(e[0], e[1]);
+}
+double Key261(const double *e, double p) {
+    return p > 0.5 ? std::max({e[0], e[1], e[2]}) : std::min({e[0], e[1], e[2]});
+}
+double Key263(const double *e, double p) {
+    return p >= 0.5 ? std::max({e[0], e[1], e[2], e[3]})
+                    : std::max(std::min(e[0], e[1]), std::min(e[2], e[3]));
+}
+
+constexpr EdgeKeyKind kClamped = EdgeKeyKind::kClamped;
+constexpr EdgeKeyKind kPlain = EdgeKeyKind::kPlain;
+constexpr QuickOut kNone = QuickOut::kNone;
+
+using S = const PatternSpace &;
+using O = EdgeSet &;
+
+// clang-format off
+constexpr WipePattern kPatterns[] = {
+    // ---- bars and boxes ----
+    {1, 1, kClamped, kNone, [](S s, O o) { o.Add(Lft(s, s.e)); }, KeyE0},
+    {2, 1, kClamped, kNone, [](S s, O o) { o.Add(Top(s, s.e)); }, KeyE0},
+    {3, 2, kClamped, kNone, [](S s, O o) { AddAll(o, {Lft(s, s.e), Top(s, s.e)}); }, KeyAnd2},
+    {4, 2, kClamped, kNone, [](S s, O o) { AddAll(o, {Rgt(s, s.e), Top(s, s.e)}); }, KeyAnd2},
+    {5, 2, kClamped, kNone, [](S s, O o) { AddAll(o, {Rgt(s, s.e), Bot(s, s.e)}); }, KeyAnd2},
+    {6, 2, kClamped, kNone, [](S s, O o) { AddAll(o, {Lft(s, s.e), Bot(s, s.e)}); }, KeyAnd2},
+    {7, 4, kClamped, kNone, [](S s, O o) {
+        const double e = s.e, p = s.p, q = Q(s, e), eW = e * s.W;
+        AddAll(o, {{q, 0, (e - p * (0.5 + e)) / e},
+                   {-q, 0, (1 + e - p * (0.5 + e)) / e},
+                   {0, q, (eW - p * (s.H / 2 + eW)) / eW},
+                   {0, -q, (eW + s.H - p * (s.H / 2 + eW)) / eW}});
+    }, Key7},
+    {8, 8, kClamped, kNone, [](S s, O o) {
+        // Each pair moves apart from its centre line by p*(0.25 + e) widths
+        // (vertically p*(H/4 + e*W) pixels), on the model of 21 and 22.
+        const double e = s.e, p = s.p, q = Q(s, e), eW = e * s.W, H = s.H;
+        for (double centre : {0.25, 0.75})
+            AddAll(o, {{q, 0, (e - centre - p * (0.25 + e)) / e},
+                       {-q, 0, (e + centre - p * (0.25 + e)) / e}});
+        for (double centre : {H / 4, 3 * H / 4})
+            AddAll(o, {{0, q, (eW - centre - p * (H / 4 + eW)) / eW},
+                       {0, -q, (centre + eW - p * (H / 4 + eW)) / eW}});
+    }, Key8},
+    {21, 2, kClamped, kNone, [](S s, O o) { AddAll(o, {Band21Left(s, s.e), Band21Right(s, s.e)}); }, KeyAnd2},
+    {22, 2, kClamped, kNone, [](S s, O o) { AddAll(o, {Band22Top(s, s.e), Band22Bottom(s, s.e)}); }, KeyAnd2},
+    {23, 3, kClamped, kNone, [](S s, O o) { AddAll(o, {Band21Left(s, s.e), Band21Right(s, s.e), Top(s, s.e)}); }, KeyAnd3},
+    {24, 3, kClamped, kNone, [](S s, O o) { AddAll(o, {Band22Top(s, s.e), Band22Bottom(s, s.e), Rgt(s, s.e)}); }, KeyAnd3},
+    {25, 3, kClamped, kNone, [](S s, O o) { AddAll(o, {Band21Left(s, s.e), Band21Right(s, s.e), Bot(s, s.e)}); }, KeyAnd3},
+    {26, 3, kClamped, kNone, [](S s, O o) { AddAll(o, {Band22Top(s, s.e), Band22Bottom(s, s.e), Lft(s, s.e)}); }, KeyAnd3},
+
+    // ---- diagonals ----
+    {41, 1, kClamped, kNone, [](S s, O o) {
+        // g is the sine of the frame-diagonal angle atan(H/W).
+        const double g = s.H / std::sqrt(s.W * s.W + s.H * s.H);
+        o.Add({g / (s.e * s.W), g / (s.e * s.H), 1 - s.p * (1 + 2 * g / s.e)});
+    }, KeyE0},
+    {42, 1, kClamped, kNone, [](S s, O o) {
+        const double g = s.H / std::sqrt(s.W * s.W + s.H * s.H);
+        o.Add({g / (s.e * s.W), -g / (s.e * s.H), s.p * (1 + 2 * g / s.e) - g / s.e});
+    }, KeyNotE0},
+    {43, 4, kClamped, kNone, Diagonals43, KeyOrPairs2},
+    {44, 4, kClamped, kNone, Diagonals43, Key44},
+    {45, 2, kClamped, kNone, [](S s, O o) { DiagonalBand(s, o, -1); }, KeyAnd2},
+    {46, 2, kClamped, kNone, [](S s, O o) { DiagonalBand(s, o, 1); }, KeyAnd2},
+    {47, 4, kClamped, kNone, [](S s, O o) {
+        const double g = s.H / std::sqrt(s.W * s.W + s.H * s.H), phi = std::atan(s.W / s.H);
+        const WipePoint c = s.Centre();
+        for (double theta : {phi, -phi})
+            for (EdgeRecord e : {Band21Left(s, s.e / g), Band21Right(s, s.e / g)})
+                o.Add(ScaleAbout(Turn(e, theta, c), g, c));
+    }, KeyOrPairs2},
+    {48, 8, kClamped, kNone, [](S s, O o) {
+        const double f = std::sqrt(s.W * s.W + s.H * s.H) / (2 * s.W), phi = std::atan(s.W / s.H);
+        const WipePoint c = s.Centre();
+        struct Band { double theta, dx, dy; };
+        for (Band band : {Band{phi, -s.W / 4, s.H / 4}, Band{phi, s.W / 4, -s.H / 4},
+                          Band{-phi, -s.W / 4, -s.H / 4}, Band{-phi, s.W / 4, s.H / 4}})
+            for (EdgeRecord e : {Band21Left(s, s.e / f), Band21Right(s, s.e / f)})
+                o.Add(Move(ScaleAbout(Turn(e, band.theta, c), f, c), band.dx, band.dy));
+    }, KeyOrPairs4},
+
+    // ---- vees ----
+    {61, 2, kClamped, kNone, [](S s, O o) {
+        const double f = s.H / std::sqrt(s.W * s.W / 4 + s.H * s.H), theta = std::atan(s.W / (2 * s.H));
+        const WipePoint corner{0, s.H};
+        const EdgeRecord e0 = ScaleAbout(Turn(Lft(s, s.e / f), -theta, corner), f, corner);
+        AddAll(o, {e0, Turn(e0, 2 * theta - kPi, {s.W / 2, 0})});
+    }, KeyAnd2},
+    {62, 2, kClamped, kNone, [](S s, O o) {
+        const double f = 2 * s.H / std::sqrt(4 * s.W * s.W + s.H * s.H), theta = std::atan(2 * s.W / s.H);
+        const WipePoint p{s.W, s.H / 2};
+        const EdgeRecord base = Rgt(s, s.e / f);
+        AddAll(o, {ScaleAbout(Turn(base, -theta, p), f, p), ScaleAbout(Turn(base, theta, p), f, p)});
+    }, KeyAnd2},
+    {63, 2, kClamped, kNone, [](S s, O o) {
+        const double f = s.H / std::sqrt(s.W * s.W / 4 + s.H * s.H), theta = std::atan(s.W / (2 * s.H));
+        const EdgeRecord e0 = ScaleAbout(Turn(Lft(s, s.e / f), theta, kOrigin), f, kOrigin);
+        AddAll(o, {e0, Turn(e0, kPi - 2 * theta, {s.W / 2, s.H})});
+    }, KeyAnd2},
+    {64, 2, kClamped, kNone, [](S s, O o) {
+        const double f = 2 * s.H / std::sqrt(4 * s.W * s.W + s.H * s.H), theta = std::atan(2 * s.W / s.H);
+        const WipePoint p{0, s.H / 2};
+        const EdgeRecord base = Lft(s, s.e / f);
+        AddAll(o, {ScaleAbout(Turn(base, -theta, p), f, p), ScaleAbout(Turn(base, theta, p), f, p)});
+    }, KeyAnd2},
+    {65, 4, kClamped, kNone, [](S s, O o) {
+        const double theta = std::atan(s.W / (2 * s.H)), f = (2 * s.H / s.W) * std::sin(theta);
+        TwoVees(s, o, f, {-theta, {s.W / 2, s.H}, {3 * s.W / 4, s.H / 2}},
+                {theta, {s.W / 2, s.H}, {s.W / 4, s.H / 2}});
+    }, KeyOrPairs2},
+    {66, 4, kClamped, kNone, [](S s, O o) {
+        const double f = 2 * std::sin(std::atan(s.H / (2 * s.W))), phi = std::atan(2 * s.W / s.H);
+        const WipePoint low{s.W / 2, 3 * s.H / 4}, high{s.W / 2, s.H / 4};
+        TwoVees(s, o, f, {phi, low, low}, {-phi, high, high});
+    }, KeyOrPairs2},
+    {67, 4, kClamped, kNone, [](S s, O o) {
+        const double theta = std::atan(s.W / (2 * s.H)), f = (2 * s.H / s.W) * std::sin(theta);
+        TwoVees(s, o, f, {-theta, {s.W / 2, 0}, {s.W / 4, s.H / 2}},
+                {theta, {s.W / 2, 0}, {3 * s.W / 4, s.H / 2}});
+    }, KeyOrPairs2},
+    {68, 4, kClamped, kNone, [](S s, O o) {
+        const double f = 2 * std::sin(std::atan(s.H / (2 * s.W))), phi = std::atan(2 * s.W / s.H);
+        const WipePoint low{s.W / 2, 3 * s.H / 4}, high{s.W / 2, s.H / 4};
+        TwoVees(s, o, f, {phi, high, high}, {-phi, low, low});
+    }, KeyOrPairs2},
+
+    // ---- zig-zags ----
+    {71, 10, kClamped, QuickOut::kSidesX, [](S s, O o) {
+        const double tooth = s.H / 10, e = s.e, W = s.W;
+        Teeth71(s, o, {Q(s, e), 0, 1 - s.p});
+        MoveAll(o, 0, o.n, (W + tooth) * s.p, 0);
+        o.bounds[0] = ((e + 1) * W + tooth) * s.p - tooth - 1.5 * e * W;
+        o.bounds[1] = ((1.5 * e + 1) * W + tooth) * s.p;
+    }, KeyOrPairs5},
+    {72, 16, kPlain, QuickOut::kSidesY, [](S s, O o) {
+        const double u = s.W / 16, e = s.e, H = s.H;
+        Teeth72(s, o, {0, Q(s, e), 1 - s.p});
+        MoveAll(o, 0, o.n, 0, (H + u) * s.p);
+        o.bounds[0] = ((H + u) - H * e) * s.p - u - 1.5 * e * s.W;
+        o.bounds[1] = (H + u) * s.p + 1.5 * e * s.W;
+    }, KeyOrPairs8},
+    {73, 20, kPlain, QuickOut::kBandX, [](S s, O o) {
+        const double tooth = s.H / 10, W = s.W, m = (W + tooth) * s.p, b = 1.5 * s.e * W;
+        Teeth71(s, o, {Q(s, s.e), 0, 1 - s.p});
+        Teeth71(s, o, {-Q(s, s.e), 0, 1 - s.p});
+        MoveAll(o, 0, 10, (W + m) / 2 + tooth / 2, 0);
+        MoveAll(o, 10, 20, W / 2 + tooth / 2 - m / 2, 0);
+        o.bounds[0] = W / 2 - tooth / 2 - m / 2 - b;
+        o.bounds[1] = W / 2 + tooth / 2 + m / 2 + b;
+        o.bounds[2] = W / 2 + tooth / 2 - m / 2 + b;
+        o.bounds[3] = W / 2 - tooth / 2 + m / 2 - b;
+    }, Key73},
+    {74, 32, kPlain, QuickOut::kBandY, [](S s, O o) {
+        const double u = s.W / 16, v = s.W / 32, H = s.H, m = (H + u) * s.p, b = 1.5 * s.e * s.W;
+        Teeth72(s, o, {0, Q(s, s.e), 1 - s.p});
+        Teeth72(s, o, {0, -Q(s, s.e), 1 - s.p});
+        MoveAll(o, 0, 16, 0, (H + m) / 2 + v);
+        MoveAll(o, 16, 32, 0, H / 2 + v - m / 2);
+        o.bounds[0] = H / 2 - v - m / 2 - b;
+        o.bounds[1] = H / 2 + v + m / 2 + b;
+        o.bounds[2] = H / 2 + v - m / 2 + b;
+        o.bounds[3] = H / 2 - v + m / 2 - b;
+    }, Key74},
+
+    // ---- irises, triangles, arrows, polygons ----
+    {101, 4, kClamped, kNone, [](S s, O o) {
+        const EdgeRecord e0 = Band21Left(s, s.e), e1 = Band21Right(s, s.e);
+        AddAll(o, {e0, e1, Turn(e0, kPi / 2, s.Centre()), Turn(e1, kPi / 2, s.Centre())});
+    }, KeyAnd4},
+    {102, 4, kClamped, kNone, [](S s, O o) {
+        const double f = std::sqrt(s.W * s.W + s.H * s.H) / s.W;
+        const WipePoint c = s.Centre();
+        const EdgeRecord e0 = Band21Left(s, s.e / f), e1 = Band21Right(s, s.e / f);
+        for (EdgeRecord e : {e0, e1, Turn(e0, kPi / 2, c), Turn(e1, kPi / 2, c)})
+            o.Add(ScaleAbout(Turn(e, kPi / 4, c), f, c));
+    }, KeyAnd4},
+    {103, 3, kClamped, kNone, [](S s, O o) { Triangle(s, o, (s.H / s.W + std::sqrt(3.0)) / 2, -kPi / 2); }, KeyAnd3},
+    {104, 3, kClamped, kNone, [](S s, O o) { Triangle(s, o, (s.H * std::sqrt(3.0) / s.W + 1) / 2, kPi); }, KeyAnd3},
+    {105, 3, kClamped, kNone, [](S s, O o) { Triangle(s, o, (s.H / s.W + std::sqrt(3.0)) / 2, kPi / 2); }, KeyAnd3},
+    {106, 3, kClamped, kNone, [](S s, O o) { Triangle(s, o, (s.H * std::sqrt(3.0) / s.W + 1) / 2, 0); }, KeyAnd3},
+    {107, 4, kClamped, kNone, [](S s, O o) { Arrow(s, o, s.H * std::sin(kPi / 10) / s.W + std::cos(kPi / 10), 0); }, KeyArrow},
+    {108, 4, kClamped, kNone, [](S s, O o) { Arrow(s, o, std::sin(kPi / 10) + s.H * std::cos(kPi / 10) / s.W, -kPi / 2); }, KeyArrow},
+    {109, 4, kClamped, kNone, [](S s, O o) { Arrow(s, o, s.H * std::sin(kPi / 10) / s.W + std::cos(kPi / 10), kPi); }, KeyArrow},
+    {110, 4, kClamped, kNone, [](S s, O o) { Arrow(s, o, std::sin(kPi / 10) + s.H * std::cos(kPi / 10) / s.W, kPi / 2); }, KeyArrow},
+    {111, 5, kClamped, kNone, [](S s, O o) { Polygon(s, o, std::sqrt(s.W * s.W + s.H * s.H) / s.H, 0, 5, 2 * kPi / 5); }, KeyAnd5},
+    {112, 5, kClamped, kNone, [](S s, O o) { Polygon(s, o, std::sqrt(s.W * s.W + s.H * s.H) / s.H, kPi, 5, 2 * kPi / 5); }, KeyAnd5},
+    {113, 6, kClamped, kNone, [](S s, O o) { Polygon(s, o, (s.W * std::sqrt(3.0) / s.H + 1) / 2, 0, 6, kPi / 3); }, KeyAnd6},
+    {114, 6, kClamped, kNone, [](S s, O o) { Polygon(s, o, (s.W / s.H + std::sqrt(3.0)) / 2, kPi / 2, 6, kPi / 3); }, KeyAnd6},
+
+    // ---- stars ----
+    {127, 8, kClamped, kNone, [](S s, O o) {
+        const WipePoint c = s.Centre();
+        const EdgeRecord base = CentredBase21(s, std::cos(kPi / 10) * s.H / s.W + std::sin(kPi / 10));
+        for (double start : {-kPi / 10, kPi / 10})
+            for (int k = 0; k < 4; ++k) o.Add(Turn(base, start + k * kPi / 2, c));
+    }, Key127},
+    {128, 5, kClamped, kNone, [](S s, O o) {
+        const WipePoint c = s.Centre();
+        EdgeRecord e = Turn(CentredBase21(s, std::cos(kPi / 5) / std::cos(kPi / 10)), kPi / 10, c);
+        o.Add(e);
+        for (int k = 1; k < 5; ++k) o.Add(e = Turn(e, 2 * kPi / 5, c));
+    }, Key128},
+    {129, 6, kClamped, kNone, [](S s, O o) {
+        const WipePoint c = s.Centre();
+        const EdgeRecord t0 = CentredBase21(s, std::sqrt(3.0) / 2);
+        const EdgeRecord t1 = Turn(t0, 2 * kPi / 3, c), t2 = Turn(t0, -2 * kPi / 3, c);
+        for (double theta : {-kPi / 2, kPi / 2})
+            AddAll(o, {Turn(t0, theta, c), Turn(t1, theta, c), Turn(t2, theta, c)});
+    }, Key129},
+
+    // ---- clocks ----
+    {201, 2, kClamped, kNone, [](S s, O o) { Clock(s, o, V0(s), V1(s), 0); }, KeyClock},
+    {202, 2, kClamped, kNone, [](S s, O o) { Clock(s, o, H0(s), H1(s), 0); }, KeyClock},
+    {203, 2, kClamped, kNone, [](S s, O o) { Clock(s, o, V0(s), V1(s), 1); }, KeyClock},
+    {204, 2, kClamped, kNone, [](S s, O o) { Clock(s, o, H0(s), H1(s), 1); }, KeyClock},
+    {205, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = -s.p * kPi;
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(V0(s), theta, c), V1(s), V0(s), Turn(V1(s), theta, c)});
+    }, KeyOrPairs2},
+    {206, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = -s.p * kPi;
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(H0(s), theta, c), H1(s), H0(s), Turn(H1(s), theta, c)});
+    }, KeyOrPairs2},
+    {207, 8, kPlain, kNone, [](S s, O o) {
+        const double theta = -s.p * kPi / 2;
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(V0(s), theta, c), V1(s), V0(s), Turn(V1(s), theta, c),
+                   Turn(H0(s), theta, c), H1(s), H0(s), Turn(H1(s), theta, c)});
+    }, KeyOrPairs4},
+    // 211 and 212 take the clock's rule (min before half-way, max after) so
+    // that progress 0 shows B and progress 1 shows A.
+    {211, 2, kPlain, kNone, [](S s, O o) {
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(V0(s), -s.p * kPi, c), Turn(V1(s), s.p * kPi, c)});
+    }, KeyClock},
+    {212, 2, kPlain, kNone, [](S s, O o) {
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(V0(s), -(s.p + 0.5) * kPi, c), Turn(V1(s), (s.p - 0.5) * kPi, c)});
+    }, KeyClock},
+    {213, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(V0(s), -theta, c), Turn(V1(s), theta, c), Turn(V0(s), theta, c),
+                   Turn(V1(s), -theta, c)});
+    }, KeyOrPairs2},
+    {214, 4, kPlain, kNone, [](S s, O o) {
+        const double less = (1 - s.p) * kPi / 2, more = (1 + s.p) * kPi / 2;
+        const WipePoint c = s.Centre();
+        AddAll(o, {Turn(V0(s), less, c), Turn(V1(s), more, c), Turn(V0(s), more, c),
+                   Turn(V1(s), less, c)});
+    }, KeyOrPairs2},
+
+    // ---- single-edge sweeps and fans ----
+    {221, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(V1(s), (0.5 - s.p) * kPi, {s.W / 2, 0})); }, KeyE0},
+    {222, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(H1(s), (0.5 - s.p) * kPi, {s.W, s.H / 2})); }, KeyE0},
+    {223, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(V0(s), (0.5 - s.p) * kPi, {s.W / 2, s.H})); }, KeyE0},
+    {224, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(H0(s), (0.5 - s.p) * kPi, {0, s.H / 2})); }, KeyE0},
+    {225, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = (1 - s.p) * kPi / 2;
+        AddAll(o, {Turn(V0(s), theta, {s.W / 2, s.H}), Turn(V1(s), theta, {s.W / 2, 0})});
+    }, KeyOr2},
+    {226, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = (1 - s.p) * kPi / 2;
+        AddAll(o, {Turn(H0(s), theta, {0, s.H / 2}), Turn(H1(s), theta, {s.W, s.H / 2})});
+    }, KeyOr2},
+    {227, 2, kPlain, kNone, [](S s, O o) {
+        AddAll(o, {Turn(V1(s), (s.p - 0.5) * kPi, {s.W / 2, s.H}),
+                   Turn(V1(s), (0.5 - s.p) * kPi, {s.W / 2, 0})});
+    }, Key227},
+    {228, 2, kPlain, kNone, [](S s, O o) {
+        AddAll(o, {Turn(H0(s), (s.p - 0.5) * kPi, {s.W, s.H / 2}),
+                   Turn(H0(s), (0.5 - s.p) * kPi, {0, s.H / 2})});
+    }, Key227},
+    {231, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        AddAll(o, {Turn(V0(s), theta, {s.W / 2, 0}), Turn(V1(s), -theta, {s.W / 2, 0})});
+    }, KeyAnd2},
+    {232, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        AddAll(o, {Turn(H0(s), theta, {s.W, s.H / 2}), Turn(H1(s), -theta, {s.W, s.H / 2})});
+    }, KeyAnd2},
+    {233, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        AddAll(o, {Turn(V0(s), -theta, {s.W / 2, s.H}), Turn(V1(s), theta, {s.W / 2, s.H})});
+    }, KeyAnd2},
+    {234, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        AddAll(o, {Turn(H0(s), -theta, {0, s.H / 2}), Turn(H1(s), theta, {0, s.H / 2})});
+    }, KeyAnd2},
+    {235, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        const WipePoint bottom{s.W / 2, s.H}, top{s.W / 2, 0};
+        AddAll(o, {Turn(V0(s), -theta, bottom), Turn(V1(s), theta, bottom),
+                   Turn(V0(s), theta, top), Turn(V1(s), -theta, top)});
+    }, KeyAnd4},
+    {236, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi / 2;
+        const WipePoint left{0, s.H / 2}, right{s.W, s.H / 2};
+        AddAll(o, {Turn(H0(s), -theta, left), Turn(H1(s), theta, left),
+                   Turn(H0(s), theta, right), Turn(H1(s), -theta, right)});
+    }, KeyAnd4},
+    {241, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(Sweep241(s), (1 - s.p) * kPi / 2, kOrigin)); }, KeyE0},
+    {242, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(Sweep242(s), (1 - s.p) * kPi / 2, {s.W, 0})); }, KeyE0},
+    {243, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(Sweep243(s), (1 - s.p) * kPi / 2, {s.W, s.H})); }, KeyE0},
+    {244, 1, kPlain, kNone, [](S s, O o) { o.Add(Turn(Sweep244(s), (1 - s.p) * kPi / 2, {0, s.H})); }, KeyE0},
+    {245, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = kPi / 2 - std::atan(s.H / s.W) * s.p;
+        AddAll(o, {Turn(Sweep241(s), theta, kOrigin), Turn(Sweep243(s), theta, {s.W, s.H})});
+    }, KeyOr2},
+    {246, 2, kPlain, kNone, [](S s, O o) {
+        const double theta = kPi / 2 - std::atan(s.W / s.H) * s.p;
+        AddAll(o, {Turn(Sweep242(s), theta, {s.W, 0}), Turn(Sweep244(s), theta, {0, s.H})});
+    }, KeyOr2},
+    {251, 2, kPlain, kNone, [](S s, O o) {
+        AddAll(o, {Turn(Sweep243(s), (s.p - 1) * kPi / 2, {s.W, 0}),
+                   Turn(Sweep241(s), (1 - s.p) * kPi / 2, kOrigin)});
+    }, KeyAnd2},
+    {252, 2, kPlain, kNone, [](S s, O o) {
+        AddAll(o, {Turn(Sweep244(s), (1 - s.p) * kPi / 2, {0, s.H}),
+                   Turn(Sweep242(s), (s.p - 1) * kPi / 2, kOrigin)});
+    }, KeyAnd2},
+    {253, 2, kPlain, kNone, [](S s, O o) {
+        AddAll(o, {Turn(Sweep243(s), (1 - s.p) * kPi / 2, {s.W, s.H}),
+                   Turn(Sweep241(s), (s.p - 1) * kPi / 2, {0, s.H})});
+    }, KeyAnd2},
+    {254, 2, kPlain, kNone, [](S s, O o) {
+        AddAll(o, {Turn(Sweep244(s), (s.p - 1) * kPi / 2, {s.W, s.H}),
+                   Turn(Sweep242(s), (1 - s.p) * kPi / 2, {s.W, 0})});
+    }, KeyAnd2},
+    {261, 3, kPlain, kNone, [](S s, O o) {
+        const double theta = 2 * kPi * s.p;
+        AddAll(o, {V1(s), Turn(V0(s), -theta, {s.W / 2, 3 * s.H / 4}),
+                   Turn(V0(s), theta, {s.W / 2, s.H / 4})});
+    }, Key261},
+    {262, 3, kPlain, kNone, [](S s, O o) {
+        const double theta = 2 * kPi * s.p;
+        AddAll(o, {H0(s), Turn(H1(s), -theta, {3 * s.W / 4, s.H / 2}),
+                   Turn(H1(s), theta, {s.W / 4, s.H / 2})});
+    }, Key261},
+    {263, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi;
+        const WipePoint low{s.W / 2, 3 * s.H / 4}, high{s.W / 2, s.H / 4};
+        AddAll(o, {Turn(V1(s), -theta, low), Turn(V0(s), theta, low),
+                   Turn(V1(s), theta, high), Turn(V0(s), -theta, high)});
+    }, Key263},
+    {264, 4, kPlain, kNone, [](S s, O o) {
+        const double theta = s.p * kPi;
+        const WipePoint right{3 * s.W / 4, s.H / 2}, left{s.W / 4, s.H / 2};
+        AddAll(o, {Turn(H0(s), -theta, right), Turn(H1(s), theta, right),
+                   Turn(H0(s), theta, left), Turn(H1(s), -theta, left)});
+    }, Key263},
+};
+// clang-format on
+
+constexpr bool Ascending() {
+    for (size_t i = 1; i < std::size(kPatterns); ++i)
+        if (kPatterns[i - 1].number >= kPatterns[i].number) return false;
+    return true;
+}
+static_assert(Ascending(), "wipe patterns are looked up by number in ascending order");
+
+}  // namespace
+
+std::span<const WipePattern> WipePatterns() {
+    return kPatterns;
+}
+
+const WipePattern *FindWipePattern(int32_t number) {
+    const auto *found =
+        std::lower_bound(std::begin(kPatterns), std::end(kPatterns), number,
+                         [](const WipePattern &row, int32_t n) { return row.number < n; });
+    return found != std::end(kPatterns) && found->number == number ? found : nullptr;
+}
+
+}  // namespace kve

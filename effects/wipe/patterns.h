@@ -1,0 +1,138 @@
+// The edge-based wipe patterns: straight ramps over the frame, turned into
+// keys and combined per wipe number, and the row generator that cuts a row at
+// the ends of the ramps' soft bands.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+
+#include "effects/wipe/wipe.h"
+
+namespace kve {
+
+// A ramp t = a*x + b*y + c over pixel positions (x the column, y the row,
+// growing downward). Its key is 1 (frame A) where t <= 0 and 0 where t >= 1.
+struct EdgeRecord {
+    double a = 0, b = 0, c = 0;
+};
+
+constexpr int kMaxEdges = 32;  // number 74 uses them all
+
+struct WipePoint {
+    double x, y;
+};
+
+// ---- the builder vocabulary --------------------------------------------------
+
+// Turns the ramp by theta (radians) about p.
+inline EdgeRecord Turn(EdgeRecord e, double theta, WipePoint p) {
+    const double cs = std::cos(theta), sn = std::sin(theta);
+    const double a = e.a * cs + e.b * sn, b = e.b * cs - e.a * sn;
+    return {a, b, e.c + e.a * p.x + e.b * p.y - a * p.x - b * p.y};
+}
+
+// Stretches the pattern about p by xs horizontally and ys vertically.
+inline EdgeRecord Stretch(EdgeRecord e, double xs, double ys, WipePoint p) {
+    const double a = e.a / xs, b = e.b / ys;
+    return {a, b, e.c + e.a * p.x + e.b * p.y - a * p.x - b * p.y};
+}
+
+// Scales the pattern about p by 1/f in both directions; an f of 0 or less acts as 1.
+inline EdgeRecord ScaleAbout(EdgeRecord e, double f, WipePoint p) {
+    if (f <= 0) f = 1;
+    return Stretch(e, f, f, p);
+}
+
+// Moves the pattern by (dx, dy) pixels.
+inline EdgeRecord Move(EdgeRecord e, double dx, double dy) {
+    return {e.a, e.b, e.c - e.a * dx - e.b * dy};
+}
+
+// ---- pattern table -----------------------------------------------------------
+
+// What a pattern builder knows: the output size, the progress and the edge
+// width e (border + softness, a fraction of the width).
+struct PatternSpace {
+    double W, H, p, e;
+    WipePoint Centre() const { return {W / 2, H / 2}; }
+};
+
+struct EdgeSet {
+    EdgeRecord edge[kMaxEdges];
+    int n = 0;
+    double bounds[4] = {};  // quick-out bounds of the zig-zags
+    void Add(EdgeRecord e) {
+        if (n < kMaxEdges) edge[n++] = e;
+    }
+};
+
+enum class EdgeKeyKind : uint8_t {
+    kClamped,  // soft keys kept inside [1e-7, 1 - 1e-7]
+    kPlain,
+};
+
+// The zig-zags skip their edges where a coordinate across the teeth lies
+// clearly on one side (only when no scale, rotation or offset is active).
+enum class QuickOut : uint8_t {
+    kNone,
+    kSidesX,  // bounds[0] lower, bounds[1] upper: x below gives 1, above gives 0
+    kSidesY,
+    kBandX,  // bounds[0..1] outer band, bounds[2..3] inner band: outside 0, inside 1
+    kBandY,
+};
+
+struct WipePattern {
+    int32_t number;
+    int32_t edges;  // how many edges `build` makes
+    EdgeKeyKind key;
+    QuickOut quickOut;
+    void (*build)(const PatternSpace &s, EdgeSet &out);
+    // The pixel's key from its edge keys e[0..edges-1] and the progress.
+    double (*combine)(const double *e, double p);
+};
+
+// The patterns in ascending number order.
+std::span<const WipePattern> WipePatterns();
+const WipePattern *FindWipePattern(int32_t number);
+
+// ---- generator state -----------------------------------------------------------
+
+// Built on the first row, read on every row of the same call; lives in the job's scratch.
+struct WipeEdgeState {
+    const WipePattern *pattern = nullptr;  // null: the number is not drawn here
+    int32_t n = 0;
+    EdgeRecord edges[kMaxEdges];
+    double bounds[4] = {};
+    bool transformed = false;  // a scale, rotation or offset was applied
+    double progress = 0;
+    // The row being generated and each edge's ramp constant on it (b*y + c).
+    double y = 0;
+    double rowConst[kMaxEdges] = {};
+    // Working arrays of one row: breakpoints, distinct breakpoints and the
+    // interval classes.
+    int32_t breaks[2 * kMaxEdges + 2] = {};
+    int32_t points[2 * kMaxEdges + 2] = {};
+    uint8_t kinds[2 * kMaxEdges + 1] = {};
+};
+
+// Key of one edge: 1 - Ease(t), written out per branch.
+double EdgeKey(double t);
+// As EdgeKey, but a t strictly inside (0, 1) gives a key inside [1e-7, 1 - 1e-7].
+double ClampedEdgeKey(double t);
+
+// Builds the pattern of row.number into `state` (first row work). Returns
+// false when the number has no pattern.
+bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state);
+
+// Sets the row constants of row y.
+void SetWipeRow(WipeEdgeState &state, double y);
+
+// The key at column x (an integer or a half) of the current row.
+double PatternKeyAt(const WipeEdgeState &state, double x);
+
+// The key of pixel (x, y) for `number` from a built state. A number without a
+// pattern reports "Wipe:  Undefined Wipe Number" and gives 0.
+double WipeKeyAt(int32_t number, double x, double y, double progress, const WipeEdgeState &state);
+
+}  // namespace kve

@@ -1,0 +1,207 @@
+// Wipe: a numbered pattern moves across the frame and divides it between the
+// first frame A and the second frame B (progress 0 shows B, progress 1 shows A).
+//
+// Per row a generator describes the pattern as a span list and keys; this
+// file composes the row from that description: hard runs are copied whole
+// from A or B (alpha included), soft pixels are mixed by their keys and take
+// the key as their alpha, and with a border the middle of each soft band
+// passes through the border colour.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "effects/wipe/patterns.h"
+#include "effects/wipe/wipe.h"
+#include "engine/diag.h"
+#include "engine/scanner.h"
+#include "interface/pixel.h"
+
+namespace kve {
+
+double Ease(double t) {
+    if (t < 0) return 0;
+    if (t < 0.5) return 2 * t * t;
+    if (t <= 1) return 1 - 2 * (1 - t) * (1 - t);
+    return 1;
+}
+
+BorderWeightSet BorderWeights(float key, double border, double softness) {
+    if (softness < 0.000001) {
+        if (key > 0.999999) return {1, 0, 0};
+        if (key < 0.0000001) return {0, 1, 0};
+        return {0, 0, 1};
+    }
+    if (key < 0.0000001) return {0, 1, 0};
+    // f undoes the easing: the key's linear position across the band.
+    double f;
+    if (key <= 0.5) {
+        f = std::sqrt(static_cast<double>(key / 2));
+    } else {
+        const double h = (1 - key) / 2;
+        if (h < 0.0000001) return {1, 0, 0};
+        f = 1 - std::sqrt(h);
+    }
+    const double g = f * (border + softness);
+    const double wA = Ease((g - border) / softness), wB = Ease(1 - g / softness);
+    return {wA, wB, 1 - wA - wB};
+}
+
+namespace {
+
+// Mixed pixels are computed in single precision, as the key is a float: the
+// colours truncate toward zero and the alpha is the key rounded to 0..255.
+// The sources' own alpha does not enter a mixed pixel.
+inline Pixel MixPixel(Pixel a, Pixel b, float k) {
+    const float j = 1 - k;
+    const int32_t red = static_cast<int32_t>(k * RedOf(a) + j * RedOf(b));
+    const int32_t green = static_cast<int32_t>(k * GreenOf(a) + j * GreenOf(b));
+    const int32_t blue = static_cast<int32_t>(k * BlueOf(a) + j * BlueOf(b));
+    return PackPixel(static_cast<int32_t>(255 * k + 0.5), red, green, blue);
+}
+
+inline Pixel MixBorderPixel(Pixel a, Pixel b, Pixel c, float k, const WipeMix &mix) {
+    const BorderWeightSet w = BorderWeights(k, mix.border, mix.softness);
+    auto channel = [&](int32_t ca, int32_t cb, int32_t cc) {
+        return static_cast<int32_t>(w.a * ca + w.b * cb + w.c * cc);
+    };
+    return PackPixel(static_cast<int32_t>(255 * k + 0.5), channel(RedOf(a), RedOf(b), RedOf(c)),
+                     channel(GreenOf(a), GreenOf(b), GreenOf(c)),
+                     channel(BlueOf(a), BlueOf(b), BlueOf(c)));
+}
+
+void MixSpan(const float *keys, const Pixel *a, const Pixel *b, Pixel *out, int32_t from,
+             int32_t to, const WipeMix &mix) {
+    if (mix.border > 0) {
+        for (int32_t x = from; x <= to; ++x)
+            out[x] = MixBorderPixel(a[x], b[x], mix.borderColour, keys[x], mix);
+    } else {
+        for (int32_t x = from; x <= to; ++x)
+            out[x] = MixPixel(a[x], b[x], keys[x]);
+    }
+}
+
+// Pixels [from, to) copied whole from A when the deciding key selects it, else from B.
+void HardRun(const Pixel *a, const Pixel *b, Pixel *out, int32_t from, int32_t to, float key) {
+    if (to <= from) return;
+    const Pixel *source = key >= 0.5f ? a : b;
+    if (source + from != out + from)
+        std::memmove(out + from, source + from, static_cast<size_t>(to - from) * sizeof(Pixel));
+}
+
+// Whether two rows share any storage (pointers into unrelated frames are
+// compared through std::less, which orders all pointers).
+bool Overlaps(const Pixel *p, const Pixel *q, int32_t width) {
+    std::less<const Pixel *> before;
+    return before(p, q + width) && before(q, p + width);
+}
+
+// Numbers drawn by the circle generator and the block wipes. Until those
+// generators exist their numbers take the unknown-number path.
+constexpr WipeGenerator kCircleWipe = nullptr;
+constexpr LineOp kBlockWipe = nullptr;
+
+bool IsCircleNumber(int32_t n) {
+    return (n >= 119 && n <= 125) || n == 130 || n == 131;
+}
+
+WipeGenerator GeneratorFor(int32_t number) {
+    return IsCircleNumber(number) ? kCircleWipe : WipeGenerate;
+}
+
+void ReportUnknownNumber(int first) {
+    if (first) Diag_Message("<Wipe> unknown SMPTE number");
+}
+
+}  // namespace
+
+void ComposeWipeRow(const int32_t *spans, const float *keys, const Pixel *a, const Pixel *b,
+                    Pixel *out, int32_t width, const WipeMix &mix) {
+    if (spans[0] >= width) {
+        HardRun(a, b, out, 0, width, keys[0]);
+        return;
+    }
+    // Every index is kept inside the row and moving right, whatever the list says.
+    int32_t done = std::max(spans[0], 0);
+    HardRun(a, b, out, 0, done, keys[done]);
+    for (int k = 0; k < kMaxSoftSpans; ++k) {
+        const int32_t start = std::max(spans[2 * k], done);
+        const int32_t end = std::min(spans[2 * k + 1], width - 1);
+        if (start >= width) return;
+        MixSpan(keys, a, b, out, start, end, mix);
+        done = std::max(done, end + 1);
+        if (end + 1 >= width || k == kMaxSoftSpans - 1) return;
+        // The run after a span is decided by the key at the span's end.
+        const int32_t next = std::clamp(spans[2 * k + 2], done, width);
+        HardRun(a, b, out, done, next, keys[std::max(end, 0)]);
+        done = next;
+        if (done >= width) return;
+    }
+}
+
+WipeScratch LayoutWipeScratch(ScratchPlan &plan, int32_t width) {
+    const size_t w = static_cast<size_t>(std::max(width, 1));
+    WipeScratch s;
+    s.edges = plan.Take<WipeEdgeState>(1);
+    s.spans = plan.Take<int32_t>(kSpanEntries);
+    s.keys = plan.Take<float>(w);
+    s.rowA = plan.Take<Pixel>(w);
+    return s;
+}
+
+size_t WipeScratchBytes(const ArgBlock &, const ArgBlock &out) {
+    ScratchPlan plan;
+    LayoutWipeScratch(plan, out.imageWidth[0]);
+    return plan.Bytes();
+}
+
+// One output row of the Wipe effect.
+KVE_LINE_OP(WipeLineOp) {
+    const int32_t W = out.imageWidth[0], H = out.imageHeight[0];
+    const int32_t number = in.ints[0];
+    const double progress = in.reals[5];
+    double softness = in.reals[4];
+    const double xScale = in.reals[3], yScale = in.reals[2], rotation = in.reals[1];
+    double border = in.reals[0];
+    // The centre's displacement from the frame centre, rounded half away from zero.
+    const int32_t xOffset = RoundHalfAway(in.points[0] - W * 0.5);
+    const int32_t yOffset = RoundHalfAway(in.points[1] - H * 0.5);
+
+    if (number > 300) {
+        if (kBlockWipe) return kBlockWipe(first, x0, y, rowCount, inLines, outLines, in, out);
+        return ReportUnknownNumber(first);
+    }
+    softness = std::max(softness, 1.0 / W);
+    border = std::max(border, 0.0);
+
+    ScratchPlan plan(JobScratch(in));
+    const WipeScratch scratch = LayoutWipeScratch(plan, W);
+    // The output row may share storage with A's row; then A is read from a copy.
+    const Pixel *a = inLines[0];
+    Pixel *output = outLines[0];
+    if (a != output && Overlaps(a, output, W)) {
+        std::memcpy(scratch.rowA, a, static_cast<size_t>(W) * sizeof(Pixel));
+        a = scratch.rowA;
+    }
+
+    const WipeGenerator generate = GeneratorFor(number);
+    WipeRowArgs row;
+    row.first = first;
+    row.number = number;
+    row.width = W;
+    row.height = H;
+    row.y = y;
+    row.progress = progress;
+    row.edgeWidth = border + softness;
+    row.xOffset = xOffset;
+    row.yOffset = yOffset;
+    row.rotation = rotation;
+    row.xScale = xScale;
+    row.yScale = yScale;
+    if (!generate || generate(row, scratch) != 0) return ReportUnknownNumber(first);
+
+    const WipeMix mix{border, softness, in.colors[0]};
+    ComposeWipeRow(scratch.spans, scratch.keys, a, inLines[1], output, W, mix);
+}
+
+}  // namespace kve

@@ -15,59 +15,20 @@
 
 namespace kve {
 
-double EdgeKey(double t) {
-    if (t <= 0) return 1;
-    if (t < 0.5) return 1 - 2 * t * t;
-    if (t <= 1) return 2 * (1 - t) * (1 - t);
-    return 0;  // also a NaN ramp, so a key is always a number in [0, 1]
-}
-
-double ClampedEdgeKey(double t) {
-    if (t <= 0) return 1;
-    if (!(t < 1)) return 0;
-    return std::clamp(EdgeKey(t), 0.0000001, 0.9999999);
-}
-
 namespace {
-
-double EdgeKeyOf(EdgeKeyKind kind, double t) {
-    return kind == EdgeKeyKind::kClamped ? ClampedEdgeKey(t) : EdgeKey(t);
-}
-
-// The zig-zags' shortcut: 1 or 0 when the coordinate across the teeth is
-// clearly on one side, -1 when the edges must decide.
-double QuickOutKey(const WipeEdgeState &state, double x) {
-    const double *b = state.bounds;
-    switch (state.pattern->quickOut) {
-        case QuickOut::kNone:
-            return -1;
-        case QuickOut::kSidesX:
-        case QuickOut::kSidesY: {
-            const double v = state.pattern->quickOut == QuickOut::kSidesX ? x : state.y;
-            if (v < b[0]) return 1;
-            if (v > b[1]) return 0;
-            return -1;
-        }
-        case QuickOut::kBandX:
-        case QuickOut::kBandY: {
-            const double v = state.pattern->quickOut == QuickOut::kBandX ? x : state.y;
-            if (v < b[0] || v > b[1]) return 0;
-            if (b[2] < v && v < b[3]) return 1;
-            return -1;
-        }
-    }
-    return -1;
-}
 
 double CombinedKey(const WipeEdgeState &state, const WipePattern &pattern, double x,
                    double progress) {
     if (pattern.quickOut != QuickOut::kNone && !state.transformed) {
-        const double quick = QuickOutKey(state, x);
+        const double quick = QuickOutKey(pattern.quickOut, state, x);
         if (quick >= 0) return quick;
     }
-    double e[kMaxEdges];
-    for (int k = 0; k < state.n; ++k)
-        e[k] = EdgeKeyOf(pattern.key, state.edges[k].a * x + state.rowConst[k]);
+    double e[kMaxEdges] = {};
+    const bool clamped = pattern.key == EdgeKeyKind::kClamped;
+    for (int k = 0; k < state.n; ++k) {
+        const double t = state.edges[k].a * x + state.rowConst[k];
+        e[k] = clamped ? ClampedEdgeKey(t) : EdgeKey(t);
+    }
     return pattern.combine(e, progress);
 }
 
@@ -75,8 +36,7 @@ double CombinedKey(const WipeEdgeState &state, const WipePattern &pattern, doubl
 enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
-    for (int32_t x = from; x <= to; ++x)
-        keys[x] = static_cast<float>(PatternKeyAt(state, x));
+    KeyRangeOf (*state.pattern)(state, from, to, keys);
 }
 
 void FillRestWithWidth(int32_t *spans, int from, int32_t width) {

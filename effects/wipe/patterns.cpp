@@ -12,7 +12,9 @@
 // fractions of the frame WIDTH, also for horizontal edges. The builders run on
 // the first row only, before the caller's scale, rotation and offset.
 #include <algorithm>
+#include <array>
 #include <numbers>
+#include <utility>
 
 #include "effects/wipe/patterns.h"
 
@@ -659,7 +661,46 @@ constexpr bool Ascending() {
 }
 static_assert(Ascending(), "wipe patterns are looked up by number in ascending order");
 
+// The soft keys of a row are most of a wipe's work, so each pattern gets a
+// key loop with its edge count and combination compiled in. It evaluates
+// exactly the expressions PatternKeyAt does, so the keys are the same.
+template <size_t index>
+void KeysOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr int n = pattern.edges;
+    double a[n], g[n];
+    for (int k = 0; k < n; ++k) {
+        a[k] = state.edges[k].a;
+        g[k] = state.rowConst[k];
+    }
+    const double p = state.progress;
+    const bool quickOut = pattern.quickOut != QuickOut::kNone && !state.transformed;
+    for (int32_t x = from; x <= to; ++x) {
+        if constexpr (pattern.quickOut != QuickOut::kNone) {
+            const double quick = quickOut ? QuickOutKey(pattern.quickOut, state, x) : -1;
+            if (quick >= 0) {
+                keys[x] = static_cast<float>(quick);
+                continue;
+            }
+        }
+        double e[n];
+        for (int k = 0; k < n; ++k)
+            e[k] = EdgeKeyOf<pattern.key>(a[k] * x + g[k]);
+        keys[x] = static_cast<float>(pattern.combine(e, p));
+    }
+}
+
+template <size_t... index>
+constexpr auto KeyLoops(std::index_sequence<index...>) {
+    return std::array<WipeKeyRange, sizeof...(index)>{KeysOver<index>...};
+}
+constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
+
 }  // namespace
+
+WipeKeyRange KeyRangeOf(const WipePattern &pattern) {
+    return kKeyLoops[static_cast<size_t>(&pattern - kPatterns)];
+}
 
 std::span<const WipePattern> WipePatterns() {
     return kPatterns;

@@ -116,10 +116,26 @@ struct WipeEdgeState {
     uint8_t kinds[2 * kMaxEdges + 1] = {};
 };
 
-// Key of one edge: 1 - Ease(t), written out per branch.
-double EdgeKey(double t);
+// Key of one edge: 1 - Ease(t), written out per branch. A NaN ramp gives 0,
+// so a key is always a number in [0, 1].
+inline double EdgeKey(double t) {
+    if (t <= 0) return 1;
+    if (t < 0.5) return 1 - 2 * t * t;
+    if (t <= 1) return 2 * (1 - t) * (1 - t);
+    return 0;
+}
 // As EdgeKey, but a t strictly inside (0, 1) gives a key inside [1e-7, 1 - 1e-7].
-double ClampedEdgeKey(double t);
+inline double ClampedEdgeKey(double t) {
+    if (t <= 0) return 1;
+    if (!(t < 1)) return 0;
+    const double k = EdgeKey(t);
+    return k < 0.0000001 ? 0.0000001 : k > 0.9999999 ? 0.9999999 : k;
+}
+
+template <EdgeKeyKind kind>
+inline double EdgeKeyOf(double t) {
+    return kind == EdgeKeyKind::kClamped ? ClampedEdgeKey(t) : EdgeKey(t);
+}
 
 // Builds the pattern of row.number into `state` (first row work). Returns
 // false when the number has no pattern.
@@ -128,8 +144,39 @@ bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state);
 // Sets the row constants of row y.
 void SetWipeRow(WipeEdgeState &state, double y);
 
+// The zig-zags' shortcut: 1 or 0 when the coordinate across the teeth is
+// clearly on one side, -1 when the edges must decide (x is the column,
+// the row is the state's).
+inline double QuickOutKey(QuickOut kind, const WipeEdgeState &state, double x) {
+    const double *b = state.bounds;
+    switch (kind) {
+        case QuickOut::kNone:
+            return -1;
+        case QuickOut::kSidesX:
+        case QuickOut::kSidesY: {
+            const double v = kind == QuickOut::kSidesX ? x : state.y;
+            if (v < b[0]) return 1;
+            if (v > b[1]) return 0;
+            return -1;
+        }
+        case QuickOut::kBandX:
+        case QuickOut::kBandY: {
+            const double v = kind == QuickOut::kBandX ? x : state.y;
+            if (v < b[0] || v > b[1]) return 0;
+            if (b[2] < v && v < b[3]) return 1;
+            return -1;
+        }
+    }
+    return -1;
+}
+
 // The key at column x (an integer or a half) of the current row.
 double PatternKeyAt(const WipeEdgeState &state, double x);
+
+// Writes keys[x] = PatternKeyAt(state, x) for x in [from, to], with the
+// pattern's edge count and combination compiled in.
+using WipeKeyRange = void (*)(const WipeEdgeState &state, int32_t from, int32_t to, float *keys);
+WipeKeyRange KeyRangeOf(const WipePattern &pattern);
 
 // The key of pixel (x, y) for `number` from a built state. A number without a
 // pattern reports "Wipe:  Undefined Wipe Number" and gives 0.

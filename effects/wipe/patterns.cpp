@@ -664,14 +664,28 @@ static_assert(Ascending(), "wipe patterns are looked up by number in ascending o
 // The soft keys of a row are most of a wipe's work, so each pattern gets a
 // key loop with its edge count and combination compiled in. It evaluates
 // exactly the expressions PatternKeyAt does, so the keys are the same.
+//
+// A range handed to it usually lies between two breakpoints, where most edges
+// are on one side of their band throughout: a*x + g is monotone in x also
+// after rounding, so an edge whose ramp is <= 0 (or >= 1) at both ends of the
+// range has that key on every pixel of it and is evaluated once.
 template <size_t index>
 void KeysOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
     constexpr WipePattern pattern = kPatterns[index];
     constexpr int n = pattern.edges;
-    double a[n], g[n];
+    double a[n], g[n], e[n];
+    int soft[n], softCount = 0;
     for (int k = 0; k < n; ++k) {
         a[k] = state.edges[k].a;
         g[k] = state.rowConst[k];
+        const double first = a[k] * from + g[k], last = a[k] * to + g[k];
+        if (first <= 0 && last <= 0) {
+            e[k] = 1;
+        } else if (first >= 1 && last >= 1) {
+            e[k] = 0;
+        } else {
+            soft[softCount++] = k;
+        }
     }
     const double p = state.progress;
     const bool quickOut = pattern.quickOut != QuickOut::kNone && !state.transformed;
@@ -683,9 +697,10 @@ void KeysOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys)
                 continue;
             }
         }
-        double e[n];
-        for (int k = 0; k < n; ++k)
+        for (int i = 0; i < softCount; ++i) {
+            const int k = soft[i];
             e[k] = EdgeKeyOf<pattern.key>(a[k] * x + g[k]);
+        }
         keys[x] = static_cast<float>(pattern.combine(e, p));
     }
 }

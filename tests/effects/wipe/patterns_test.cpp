@@ -385,6 +385,26 @@ TEST(WipeGenerator, SixteenthSpanTakesTheRestOfTheRow) {
     }
 }
 
+// The zig-zags decide pixels clearly on one side of their teeth by bounds
+// instead of edges; the bounds must agree with the edges wherever they answer.
+TEST(WipeGenerator, ZigZagQuickOutAgreesWithTheEdges) {
+    for (int32_t number : {71, 72, 73, 74})
+        for (double p : {0.1, 0.5, 0.95})
+            for (double edge : {0.01, 0.2}) {
+                WipeEdgeState state;
+                ASSERT_TRUE(SetUpWipePattern(Args(number, p, 176, 120, edge), state));
+                ASSERT_FALSE(state.transformed);
+                for (int32_t y = 0; y < 120; ++y) {
+                    SetWipeRow(state, y);
+                    WipeEdgeState edgesOnly = state;
+                    edgesOnly.transformed = true;  // the quick-out applies only without transforms
+                    for (int32_t x = 0; x < 176; ++x)
+                        ASSERT_EQ(PatternKeyAt(state, x), PatternKeyAt(edgesOnly, x))
+                            << number << " p " << p << " at " << x << "," << y;
+                }
+            }
+}
+
 // The row shortcuts of 1, 2 and 21 (rotation exactly 0) give the frames the
 // general path gives (a rotation too small to apply disables only the shortcuts).
 TEST(WipeGenerator, RowShortcutsAgreeWithTheGeneralPath) {

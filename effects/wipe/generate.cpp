@@ -36,7 +36,8 @@ double CombinedKey(const WipeEdgeState &state, const WipePattern &pattern, doubl
 enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
-    KeyRangeOf (*state.pattern)(state, from, to, keys);
+    const WipeKeyRange fill = KeyRangeOf(*state.pattern);
+    fill(state, from, to, keys);
 }
 
 void FillRestWithWidth(int32_t *spans, int from, int32_t width) {

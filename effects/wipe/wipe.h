@@ -84,4 +84,14 @@ struct WipeMix {
 void ComposeWipeRow(const int32_t *spans, const float *keys, const Pixel *a, const Pixel *b,
                     Pixel *out, int32_t width, const WipeMix &mix);
 
+// The soft mix of a row with border 0 (keys[x] mixes a[x] and b[x] into
+// out[x]): the plain per-pixel reference and the variant the effect runs,
+// which must give identical words.
+using WipeMixRow = void (*)(const float *keys, const Pixel *a, const Pixel *b, Pixel *out,
+                            int32_t count);
+struct WipeMixKernels {
+    WipeMixRow reference, fast;
+};
+WipeMixKernels WipeMixRows();
+
 }  // namespace kve

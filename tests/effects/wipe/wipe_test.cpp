@@ -164,6 +164,29 @@ TEST(WipeCompose, ListEndsAtTheLastPixelOrTheSixteenthSpan) {
     EXPECT_EQ(out[31], 0xDEADBEEFu);
 }
 
+// The mixing row the effect runs gives the reference's words on every width,
+// and writes nothing past the row.
+TEST(WipeCompose, FastMixRowMatchesTheReference) {
+    const WipeMixKernels rows = WipeMixRows();
+    uint32_t state = 7;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (int32_t width = 1; width <= 255; ++width) {
+        std::vector<float> keys(width);
+        std::vector<Pixel> a(width), b(width);
+        for (int32_t x = 0; x < width; ++x) {
+            a[x] = next();
+            b[x] = next();
+            // Ends, tiny keys and keys whose alpha sits on a rounding edge.
+            const float special[] = {0.0f, 1.0f, 1e-30f, 0.5f, 0.0019607842f, 0.99999994f};
+            keys[x] = next() % 4 == 0 ? special[next() % 6] : (next() >> 8) / 16777216.0f;
+        }
+        std::vector<Pixel> want(width + 4, 0xDEADBEEF), got(width + 4, 0xDEADBEEF);
+        rows.reference(keys.data(), a.data(), b.data(), want.data(), width);
+        rows.fast(keys.data(), a.data(), b.data(), got.data(), width);
+        ASSERT_EQ(got, want) << "width " << width;
+    }
+}
+
 // ---- the effect through command texts ---------------------------------------
 
 TEST(WipeEffect, UnknownNumbersLeaveTheOutputAlone) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "engine/diag.h"
 #include "engine/scanner.h"
@@ -196,6 +197,70 @@ struct FreeDeleter {
     void operator()(void *block) const { std::free(block); }
 };
 
+// Everything before the driver: parse, prepare, size the output and convert.
+// False when the effect is abandoned (a refused parameter has then been
+// reported). Prepare steps only size the output; they never draw, so this also
+// serves CheckEffect, which has no output frame yet.
+bool ReadyToRun(EffectJob &job, const EffectRow &row, const std::string &prefix, Parsed &p,
+                OutputList &outputs) {
+    if (!ParseParameters(job, row, prefix, p)) return false;
+    outputs[0] = job.output;
+    const unsigned flags =
+        row.prepare ? row.prepare(p.images, p.coordTexts, p.in, outputs, job) : kAllFlags;
+    SetOutputSize(job, flags, p);
+    if (flags & kConvertCoordinates) ConvertCoordinates(job, p);
+    if ((flags & kConvertColors) && !ConvertColors(p)) return false;
+
+    // Nothing to draw into, or nothing to read from: stop before any row
+    // address is formed.
+    if (p.out.imageWidth[0] <= 0 || p.out.imageHeight[0] <= 0) return false;
+    if (p.imageCount > 0 && (job.width <= 0 || job.height <= 0)) return false;
+    // An output size from the command text (Color1, Color4) may name a frame
+    // no host could allocate; refuse it by the rule KVE_FrameNewBySize uses
+    // rather than let the row arithmetic run past what a pointer can span.
+    if (!FrameFits(p.out.imageWidth[0], p.out.imageHeight[0])) {
+        std::string message = prefix.substr(0, prefix.size() - 1);
+        message += " output size " + std::to_string(p.out.imageWidth[0]) + " x " +
+                   std::to_string(p.out.imageHeight[0]) + " too large";
+        Diag_Message(message);
+        return false;
+    }
+    return true;
+}
+
+EffectJob MakeJob(const EffectRow &row, std::string_view params, uint32_t *const *inputs,
+                  int32_t width, int32_t height, Pixel *output, int32_t outWidth, int32_t outHeight,
+                  MonitorHook *monitor) {
+    EffectJob job;
+    job.lineOp = row.lineOp;
+    job.params = params;
+    job.inputs = inputs;
+    job.width = width;
+    job.height = height;
+    job.output = output;
+    job.outWidth = outWidth ? outWidth : width;
+    job.outHeight = outHeight ? outHeight : height;
+    job.effectId = row.id;
+    job.monitor = monitor;
+    return job;
+}
+
+// The effect word at the head of a command text and the parameter text behind
+// it. The word is cut at 19 characters; what remains of a longer word stays at
+// the head of the parameters (no name is that long, so it never matches).
+std::pair<std::string_view, std::string_view> SplitCommand(std::string_view rest) {
+    while (!rest.empty() && IsBlank(rest.front()))
+        rest.remove_prefix(1);
+    size_t wordLength = 0;
+    while (wordLength < rest.size() && wordLength < 19 && !IsBlank(rest[wordLength]))
+        ++wordLength;
+    const std::string_view word = rest.substr(0, wordLength);
+    rest.remove_prefix(wordLength);
+    while (!rest.empty() && IsBlank(rest.front()))
+        rest.remove_prefix(1);
+    return {word, rest};
+}
+
 }  // namespace
 
 void Effect_Run(EffectJob &job, const EffectRow &row) {
@@ -206,28 +271,8 @@ void Effect_Run(EffectJob &job, const EffectRow &row) {
         return;
     }
     Parsed p;
-    if (!ParseParameters(job, row, prefix, p)) return;
-
     OutputList outputs{};
-    outputs[0] = job.output;
-    const unsigned flags =
-        row.prepare ? row.prepare(p.images, p.coordTexts, p.in, outputs, job) : kAllFlags;
-    SetOutputSize(job, flags, p);
-    if (flags & kConvertCoordinates) ConvertCoordinates(job, p);
-    if ((flags & kConvertColors) && !ConvertColors(p)) return;
-
-    // Nothing to draw into, or nothing to read from: stop before any row
-    // address is formed.
-    if (p.out.imageWidth[0] <= 0 || p.out.imageHeight[0] <= 0) return;
-    if (p.imageCount > 0 && (job.width <= 0 || job.height <= 0)) return;
-    // An output size from the command text (Color1, Color4) may name a frame
-    // no host could allocate; refuse it by the rule KVE_FrameNewBySize uses
-    // rather than let the row arithmetic run past what a pointer can span.
-    if (!FrameFits(p.out.imageWidth[0], p.out.imageHeight[0])) {
-        Diag_Message(name + " output size " + std::to_string(p.out.imageWidth[0]) + " x " +
-                     std::to_string(p.out.imageHeight[0]) + " too large");
-        return;
-    }
+    if (!ReadyToRun(job, row, prefix, p, outputs)) return;
 
     std::unique_ptr<void, FreeDeleter> scratch;
     if (row.scratch) {
@@ -256,17 +301,8 @@ int RunEffectRow(const EffectRow &row, std::string_view params, uint32_t *const 
         if (row.transition)
             return row.transition(params, inputs, width, height, output, outWidth, outHeight,
                                   monitor);
-        EffectJob job;
-        job.lineOp = row.lineOp;
-        job.params = params;
-        job.inputs = inputs;
-        job.width = width;
-        job.height = height;
-        job.output = output;
-        job.outWidth = outWidth;
-        job.outHeight = outHeight;
-        job.effectId = row.id;
-        job.monitor = monitor;
+        EffectJob job =
+            MakeJob(row, params, inputs, width, height, output, outWidth, outHeight, monitor);
         Effect_Run(job, row);
         return job.result;
     } catch (const std::bad_alloc &) {
@@ -280,22 +316,39 @@ int RunEffectRow(const EffectRow &row, std::string_view params, uint32_t *const 
 int Dispatch(const char *text, uint32_t *const *inputs, int32_t width, int32_t height,
              Pixel *output, int32_t outWidth, int32_t outHeight, MonitorHook *monitor) {
     if (!text) return -4;
-    std::string_view rest(text);
-    while (!rest.empty() && IsBlank(rest.front()))
-        rest.remove_prefix(1);
-    // The command word is cut at 19 characters; what remains of a longer word
-    // stays at the head of the parameters (no name is that long, so it never matches).
-    size_t wordLength = 0;
-    while (wordLength < rest.size() && wordLength < 19 && !IsBlank(rest[wordLength]))
-        ++wordLength;
-    const std::string_view word = rest.substr(0, wordLength);
-    rest.remove_prefix(wordLength);
-    while (!rest.empty() && IsBlank(rest.front()))
-        rest.remove_prefix(1);
-
+    const auto [word, rest] = SplitCommand(text);
     const EffectRow *row = FindEffect(word);
     if (!row) return -4;
     return RunEffectRow(*row, rest, inputs, width, height, output, outWidth, outHeight, monitor);
+}
+
+EffectCheck CheckEffect(const char *text, uint32_t *const *inputs, int32_t width, int32_t height,
+                        int32_t outWidth, int32_t outHeight) {
+    EffectCheck check{EffectCheck::kUnknownName, 0, 0};
+    if (!text) return check;
+    const auto [word, params] = SplitCommand(text);
+    const EffectRow *row = FindEffect(word);
+    if (!row) return check;
+    check.outWidth = outWidth ? outWidth : width;
+    check.outHeight = outHeight ? outHeight : height;
+    // A composite transition reads its own parameters when it runs and draws
+    // at the requested size.
+    check.status = EffectCheck::kReady;
+    if (row->transition) return check;
+    check.status = EffectCheck::kAbandoned;
+    try {
+        EffectJob job =
+            MakeJob(*row, params, inputs, width, height, nullptr, outWidth, outHeight, nullptr);
+        Parsed p;
+        OutputList outputs{};
+        if (!ReadyToRun(job, *row, std::string("<") + row->name + ">+", p, outputs)) return check;
+        check.status = EffectCheck::kReady;
+        check.outWidth = p.out.imageWidth[0];
+        check.outHeight = p.out.imageHeight[0];
+    } catch (...) {
+        Diag_Message(std::string("<") + row->name + "> allocation failure");
+    }
+    return check;
 }
 
 }  // namespace kve

@@ -23,4 +23,16 @@ int RunEffectRow(const EffectRow &row, std::string_view params, uint32_t *const 
 int Dispatch(const char *text, uint32_t *const *inputs, int32_t width, int32_t height,
              Pixel *output, int32_t outWidth, int32_t outHeight, MonitorHook *monitor);
 
+// What a command would do, found without drawing: the same parsing, prepare
+// step and conversions as a run, stopping before the driver. Refused
+// parameters are reported to the diagnostic hooks as a run would report them.
+// For tools that must size an output frame (Crop, Resize and sized fills write
+// other sizes than their input) or refuse a command before allocating.
+struct EffectCheck {
+    enum Status { kReady, kUnknownName, kAbandoned } status;
+    int32_t outWidth, outHeight;  // the size a run writes, when kReady
+};
+EffectCheck CheckEffect(const char *text, uint32_t *const *inputs, int32_t width, int32_t height,
+                        int32_t outWidth, int32_t outHeight);
+
 }  // namespace kve

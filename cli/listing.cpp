@@ -1,0 +1,124 @@
+// kve list: every effect with its parameters in words, from the effect table.
+#include <cstdio>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/runner.h"
+#include "cli/status.h"
+#include "effects/wipe/wipe.h"
+#include "engine/effect_table.h"
+
+namespace kvecli {
+
+namespace {
+
+std::vector<std::string> Words(const char *text) {
+    std::vector<std::string> words;
+    std::istringstream in{std::string(text ? text : "")};
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+const char *Describe(char letter) {
+    switch (letter) {
+        case 'C':
+            return "coordinate [x y]: [0 0] is the centre, 1 is half the frame width";
+        case 'R':
+            return "rectangle [x1 y1 x2 y2] in centred coordinates";
+        case 'S':
+            return "size [width height] in pixels";
+        case 'c':
+            return "colour [(argb) alpha red green blue], each 0-255";
+        case 'f':
+            return "the word (argb)";
+        case 'i':
+            return "number (its integer part is used)";
+        case 'q':
+            return "whole number (quality)";
+        case 'n':
+        case 'r':
+            return "number";
+        default:
+            return "?";
+    }
+}
+
+std::string InputsText(const kve::EffectRow &row) {
+    const int images = ImagesNeeded(row);
+    if (images == 0) return "no input";
+    std::string text = std::to_string(images) + (images == 1 ? " input" : " inputs");
+    return text;
+}
+
+void PrintWipeNumbers() {
+    const auto numbers = kve::WipeNumbers();
+    if (numbers.empty() || !kve::FindEffect("Wipe")) return;
+    std::printf("\nWipe numbers:");
+    size_t column = 13;
+    for (const int32_t number : numbers) {
+        const std::string word = std::to_string(number);
+        if (column + word.size() + 1 > 78) {
+            std::printf("\n ");
+            column = 1;
+        }
+        std::printf(" %s", word.c_str());
+        column += word.size() + 1;
+    }
+    std::printf("\n");
+}
+
+}  // namespace
+
+void List(const std::optional<std::string> &name) {
+    if (!name) {
+        std::printf(
+            "Effects, with their inputs and parameters in command order\n"
+            "(kve list NAME explains one and shows an example):\n\n");
+        for (const kve::EffectRow &row : kve::EffectTable()) {
+            std::string params;
+            for (const std::string &word : Words(row.params))
+                params += " " + word;
+            std::string line(row.name);
+            line.resize(std::max<size_t>(line.size() + 1, 18), ' ');
+            line += InputsText(row);
+            if (!params.empty()) line.resize(std::max<size_t>(line.size(), 27), ' ');
+            std::printf("  %s%s\n", line.c_str(), params.c_str());
+        }
+        PrintWipeNumbers();
+        return;
+    }
+    const kve::EffectRow *found = kve::FindEffect(*name);
+    if (!found)
+        throw Failure(Exit::kUnknownEffect,
+                      "unknown effect \"" + *name + "\" (kve list shows every effect)");
+    const kve::EffectRow &row = *found;
+    const int images = ImagesNeeded(row);
+    std::printf("%s: %s", row.name, InputsText(row).c_str());
+    if (images > 0) {
+        std::printf(" (");
+        for (int k = 0; k < images; ++k)
+            std::printf("%s%c", k ? ", " : "", 'A' + k);
+        std::printf(")");
+    }
+    const std::vector<std::string> words = Words(row.params);
+    const std::string signature = row.signature ? row.signature : "";
+    std::string letters;
+    for (const char letter : signature)
+        if (letter != 'I') letters += letter;
+    const size_t count = std::max(words.size(), letters.size());
+    std::printf(count ? ", then these parameters:\n" : ", no parameters.\n");
+    for (size_t k = 0; k < count; ++k) {
+        const std::string word = k < words.size() ? words[k] : "parameter-" + std::to_string(k + 1);
+        if (k < letters.size())
+            std::printf("  %2zu. %-16s %s\n", k + 1, word.c_str(), Describe(letters[k]));
+        else
+            std::printf("  %2zu. %s\n", k + 1, word.c_str());
+    }
+    std::printf("\nUsage:   %s\n", UsageLine(row).c_str());
+    const std::string example = row.example && *row.example ? row.example : row.name;
+    std::printf("Example: kve render \"%s\" -o %s.png\n", example.c_str(), row.name);
+    if (row.name == std::string_view("Wipe")) PrintWipeNumbers();
+}
+
+}  // namespace kvecli

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -97,13 +96,17 @@ const char *KindOf(char letter) {
 }
 
 // Turns "<Wipe>+3: bad real" into the parameter's name and what it must be.
+// The number counts signature letters from the END of the signature.
 std::string Explain(const kve::EffectRow &row, const std::string &line) {
-    static const std::regex pattern(R"(^<([^>]*)>\+(\d+): bad .*$)");
-    std::smatch match;
-    if (!row.signature || !std::regex_match(line, match, pattern) || match[1] != row.name)
-        return line;
+    if (!row.signature) return line;
+    const std::string head = std::string("<") + row.name + ">+";
+    if (line.compare(0, head.size(), head) != 0) return line;
+    size_t at = head.size();
+    long index = 0;
+    while (at < line.size() && at < head.size() + 6 && line[at] >= '0' && line[at] <= '9')
+        index = index * 10 + (line[at++] - '0');
+    if (at == head.size() || line.compare(at, 6, ": bad ") != 0) return line;
     const std::string_view signature = row.signature;
-    const long index = std::stol(match[2]);
     const long position = static_cast<long>(signature.size()) - 1 - index;
     if (position < 0) return line;
     const char letter = signature[static_cast<size_t>(position)];

@@ -1,6 +1,7 @@
 #include "cli/image.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -182,14 +183,33 @@ std::vector<Image> SampleFrames(Size size) {
     return frames;
 }
 
-Image LoadInput(const std::string &name) {
+namespace {
+
+// "FILE:N" names frame N of a frame-sequence file, unless a file has that
+// whole name.
+bool NamesSequenceFrame(const std::string &name) {
     const size_t colon = name.rfind(':');
-    if (colon != std::string::npos && colon > 0 &&
-        AllDigits(std::string_view(name).substr(colon + 1))) {
-        std::error_code ignored;
-        if (!std::filesystem::exists(name, ignored))
-            return LoadSequenceFrame(name.substr(0, colon),
-                                     std::string_view(name).substr(colon + 1), name);
+    if (colon == std::string::npos || colon == 0 ||
+        !AllDigits(std::string_view(name).substr(colon + 1)))
+        return false;
+    std::error_code ignored;
+    return !std::filesystem::exists(name, ignored);
+}
+
+}  // namespace
+
+bool NamesStillFrame(const std::string &name) {
+    std::string extension = std::filesystem::path(name).extension().string();
+    for (char &c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".png" || NamesSequenceFrame(name);
+}
+
+Image LoadInput(const std::string &name) {
+    if (NamesSequenceFrame(name)) {
+        const size_t colon = name.rfind(':');
+        return LoadSequenceFrame(name.substr(0, colon), std::string_view(name).substr(colon + 1),
+                                 name);
     }
     return ReadPng(name);
 }

@@ -37,6 +37,9 @@ std::vector<Image> SampleFrames(Size size);
 // Loads an input named on the command line: a PNG file, or "FILE:N", frame N
 // (from 1) of a frame-sequence file (352 x 240). Throws an I/O failure.
 Image LoadInput(const std::string &name);
+// Whether LoadInput reads `name` as one still frame (a name ending in .png, or
+// FILE:N of a frame-sequence file) rather than, say, a raw stream.
+bool NamesStillFrame(const std::string &name);
 // Loads every input and checks that they share one size.
 std::vector<Image> LoadInputs(const std::vector<std::string> &names);
 

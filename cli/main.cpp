@@ -79,7 +79,8 @@ int Run(int argc, char **argv) {
     pipeApp->add_option("--size", pipe.size, "size of the input frames, WxH")->required();
     pipeApp->add_option("--out-size", pipe.outSize, "output size, WxH (default: the input size)");
     pipeApp->add_option("--second", pipe.second,
-                        "file or FIFO of raw argb frames for the effect's second input");
+                        "the effect's second input: a file or FIFO of raw argb frames, or one "
+                        "still picture (FILE.png, or FILE:N of a frame-sequence file)");
     pipeApp
         ->add_option("--frames", pipe.frames,
                      "number of frames in the stream: {p} runs from 0 to 1 over them, and a "

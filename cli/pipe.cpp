@@ -85,18 +85,29 @@ void Pipe(const PipeOptions &options) {
                                         " takes two input frames: give the second stream with "
                                         "--second FILE");
 
+    // The second input is a raw stream read frame by frame, or one still
+    // picture (a PNG file, or FILE:N of a frame-sequence file) used for every
+    // frame.
+    std::vector<Image> inputs(static_cast<size_t>(std::max(needed, 1)),
+                              Image(size.width, size.height));
     std::string secondName;
     int secondFd = -1;
     if (options.second && needed == 2) {
         secondName = *options.second;
-        secondFd = open(secondName.c_str(), O_RDONLY | O_CLOEXEC);
-        if (secondFd < 0)
-            throw Failure(Exit::kIo, "cannot open " + secondName + ": " + std::strerror(errno));
+        if (NamesStillFrame(secondName)) {
+            inputs[1] = LoadInput(secondName);
+            if (inputs[1].width != size.width || inputs[1].height != size.height)
+                throw Failure(Exit::kIo, "input sizes disagree: --size is " + options.size + ", " +
+                                             secondName + " is " +
+                                             SizeText(inputs[1].width, inputs[1].height));
+        } else {
+            secondFd = open(secondName.c_str(), O_RDONLY | O_CLOEXEC);
+            if (secondFd < 0)
+                throw Failure(Exit::kIo, "cannot open " + secondName + ": " + std::strerror(errno));
+        }
     }
     const Fd second(secondFd);
 
-    std::vector<Image> inputs(static_cast<size_t>(std::max(needed, 1)),
-                              Image(size.width, size.height));
     const size_t frameBytes = inputs.front().ByteCount();
     ProgressBar bar("pipe", options.frames > 0 ? static_cast<size_t>(options.frames) : 0);
     Size written{0, 0};

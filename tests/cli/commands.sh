@@ -48,6 +48,13 @@ for i in 00 01 02 03 04 05 06; do
     cmp -s "one/f_$i.png" "many/f_$i.png" || fail "frame $i differs between 1 and 4 threads"
 done
 echo "ok: sweep of '$sweep' is the same on 1 and 4 threads"
+# On a terminal the sweep shows its progress.
+if command -v script >/dev/null; then
+    mkdir tty
+    script -qec "'$KVE' sweep 'Negate {p}' --size 8x8 --frames 3 -o tty/f_%d.png" /dev/null >tty.out
+    grep -q 'sweep \[' tty.out || fail "no progress bar on a terminal: $(cat tty.out)"
+    echo "ok: progress bar on a terminal"
+fi
 
 # gallery: every effect and every wipe number, each picture on the sheet.
 "$KVE" gallery -o gallery --size 48x32 --jobs 2 >gallery.out

@@ -41,6 +41,8 @@ if has_effect Dissolve; then
     expect_status 3 "$KVE" pipe "Dissolve 0.5" --size 4x4 --second one.raw <two.raw
 fi
 expect_status 3 "$KVE" pipe "Add" --size 4x4 --second missing.raw <two.raw
+expect_status 3 "$KVE" pipe "Add" --size 4x4 --second small.png <two.raw
+expect_status 3 "$KVE" pipe "Add" --size 4x4 --second truncated.png <two.raw
 
 # Unknown effects and malformed commands.
 expect_status 5 "$KVE" render "Negatee" -o out.png

@@ -53,6 +53,12 @@ ff -i opaque.png -f rawvideo -pix_fmt argb opaque.raw
 [ "$(od -An -v -tu1 -w4 opaque.raw | awk '$1 != 255' | wc -l)" -eq 0 ] || fail "alpha kept"
 echo "ok: PNG files exchanged with FFmpeg"
 
+# A still picture as the second input of a pipe, used for every frame.
+ff -i frame.png -frames:v 1 -f rawvideo -pix_fmt argb frame.raw
+cat frame.raw frame.raw frame.raw | "$KVE" pipe "Xor" --size $size --second frame.png >still.raw
+cmp still.raw <(head -c $((96 * 54 * 4 * 3)) /dev/zero) || fail "Xor with a still PNG is not zero"
+echo "ok: still PNG as the second input of a pipe"
+
 # A sweep encoded by FFmpeg into a video that decodes to as many frames.
 sweep="Negate {p}"
 has_effect Dissolve && sweep="Dissolve {p}"

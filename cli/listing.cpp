@@ -1,6 +1,5 @@
 // kve list: every effect with its parameters in words, from the effect table.
 #include <cstdio>
-#include <sstream>
 
 #include "cli/commands.h"
 #include "cli/runner.h"
@@ -13,11 +12,7 @@ namespace kvecli {
 namespace {
 
 std::vector<std::string> Words(const char *text) {
-    std::vector<std::string> words;
-    std::istringstream in{std::string(text ? text : "")};
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
+    return SplitWords(text ? text : "");
 }
 
 const char *Describe(char letter) {

@@ -56,12 +56,10 @@ int Monitor(MonitorInfo *, void *userData) {
     return interrupted.load() || (cancel && cancel->load()) ? 0 : 1;
 }
 
-std::vector<std::string> Words(std::string_view text) {
-    std::vector<std::string> words;
-    std::istringstream in{std::string(text)};
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
+[[noreturn]] void Unknown(const std::string &name) {
+    throw Failure(Exit::kUnknownEffect,
+                  name.empty() ? "empty command"
+                               : "unknown effect \"" + name + "\" (kve list shows every effect)");
 }
 
 // The block wipes (Wipe numbers above 300) keep their block map in
@@ -69,7 +67,7 @@ std::vector<std::string> Words(std::string_view text) {
 std::mutex blockWipeLock;
 
 bool IsBlockWipe(const std::string &command) {
-    const std::vector<std::string> words = Words(command);
+    const std::vector<std::string> words = SplitWords(command);
     return words.size() >= 2 && words[0] == "Wipe" && kve::IsNumber(words[1]) &&
            kve::IntegerValue(words[1]) > 300;
 }
@@ -113,7 +111,7 @@ std::string Explain(const kve::EffectRow &row, const std::string &line) {
     if (letter == 'I') return line + " (an input frame is missing)";
     const auto textPosition = std::count_if(signature.begin(), signature.begin() + position,
                                             [](char c) { return c != 'I'; });
-    const std::vector<std::string> names = Words(row.params);
+    const std::vector<std::string> names = SplitWords(row.params);
     std::string what = "parameter " + std::to_string(textPosition + 1);
     if (static_cast<size_t>(textPosition) < names.size())
         what += " (" + names[static_cast<size_t>(textPosition)] + ")";
@@ -148,14 +146,19 @@ bool Interrupted() {
     return interrupted.load();
 }
 
+std::vector<std::string> SplitWords(std::string_view text) {
+    std::vector<std::string> words;
+    std::istringstream in{std::string(text)};
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 const kve::EffectRow &EffectOf(std::string_view command) {
-    const std::vector<std::string> words = Words(command);
+    const std::vector<std::string> words = SplitWords(command);
     const std::string name = words.empty() ? "" : words.front();
     const kve::EffectRow *row = kve::FindEffect(name);
-    if (!row)
-        throw Failure(Exit::kUnknownEffect, name.empty() ? "empty command"
-                                                         : "unknown effect \"" + name +
-                                                               "\" (kve list shows every effect)");
+    if (!row) Unknown(name);
     return *row;
 }
 
@@ -167,7 +170,7 @@ int ImagesNeeded(const kve::EffectRow &row) {
 
 std::string UsageLine(const kve::EffectRow &row) {
     std::string line = row.name;
-    for (const std::string &word : Words(row.params))
+    for (const std::string &word : SplitWords(row.params))
         line += " <" + word + ">";
     const int images = ImagesNeeded(row);
     if (images > 0)
@@ -179,7 +182,8 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
                  const std::atomic<bool> *cancel) {
     const kve::EffectRow &row = EffectOf(command);
     const int needed = ImagesNeeded(row);
-    if (static_cast<int>(inputs.size()) < needed || inputs.empty())
+    if (inputs.empty()) throw Failure(Exit::kInternal, "no input frame to take the size from");
+    if (static_cast<int>(inputs.size()) < needed)
         throw Failure(Exit::kUsage, std::string(row.name) + " takes " + std::to_string(needed) +
                                         " input frames, " + std::to_string(inputs.size()) +
                                         " given");
@@ -197,7 +201,7 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
     DiagnosticScope diagnostics;
     const kve::EffectCheck check = kve::CheckEffect(command.c_str(), list.data(), width, height,
                                                     outSize.width, outSize.height);
-    if (check.status == kve::EffectCheck::kUnknownName) EffectOf("");
+    if (check.status == kve::EffectCheck::kUnknownName) Unknown(row.name);
     if (check.status == kve::EffectCheck::kAbandoned)
         Refuse(row, diagnostics.Lines(),
                "a parameter is missing, a colour is not [(argb) a r g b], or the output is empty");
@@ -215,7 +219,7 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
         result = KVE_EffectBySize(command.c_str(), list.data(), width, height, output.pixels.data(),
                                   outSize.width, outSize.height, &hook);
     }
-    if (result == -4) EffectOf("");
+    if (result == -4) Unknown(row.name);
     if (result == -3) throw Failure(Exit::kStopped, std::string(row.name) + " stopped");
     if (result == -2) Refuse(row, diagnostics.Lines(), "malformed parameters");
     if (!diagnostics.Lines().empty()) Refuse(row, diagnostics.Lines(), "");

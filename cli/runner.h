@@ -21,6 +21,9 @@ namespace kvecli {
 void InstallProcessHooks();
 bool Interrupted();
 
+// The blank-separated words of a text.
+std::vector<std::string> SplitWords(std::string_view text);
+
 // The effect row a command names (the word at its head), or an
 // unknown-effect failure.
 const kve::EffectRow &EffectOf(std::string_view command);

@@ -155,8 +155,11 @@ std::vector<std::string> SplitWords(std::string_view text) {
 }
 
 const kve::EffectRow &EffectOf(std::string_view command) {
-    const std::vector<std::string> words = SplitWords(command);
-    const std::string name = words.empty() ? "" : words.front();
+    // The word the library's dispatcher reads: after spaces and tabs, up to
+    // the next space or tab.
+    while (!command.empty() && kve::IsBlank(command.front()))
+        command.remove_prefix(1);
+    const std::string name(command.substr(0, command.find_first_of(" \t")));
     const kve::EffectRow *row = kve::FindEffect(name);
     if (!row) Unknown(name);
     return *row;

@@ -143,6 +143,8 @@ TEST(ToolRun, CommandsFailWithTheirOwnStatus) {
     EXPECT_EQ(FailureOf([&] { RunCommand("Negatee", frames, {0, 0}); }), Exit::kUnknownEffect);
     EXPECT_EQ(FailureOf([&] { RunCommand("negate", frames, {0, 0}); }), Exit::kUnknownEffect);
     EXPECT_EQ(FailureOf([&] { RunCommand("   ", frames, {0, 0}); }), Exit::kUnknownEffect);
+    EXPECT_EQ(FailureOf([&] { RunCommand("Negate\n", frames, {0, 0}); }), Exit::kUnknownEffect);
+    EXPECT_EQ(RunCommand(" \tNegate\textra", frames, {0, 0}).width, 8);
     EXPECT_EQ(FailureOf([&] { RunCommand("Add", one, {0, 0}); }), Exit::kUsage);
     std::atomic<bool> cancel{true};
     EXPECT_EQ(FailureOf([&] { RunCommand("Negate", frames, {0, 0}, &cancel); }), Exit::kStopped);

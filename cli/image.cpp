@@ -39,7 +39,9 @@ bool InDisc(int64_t x, int64_t y, int64_t cx, int64_t cy, int64_t r) {
 
 // Colour bars over a grey ramp and a row of fine blocks, with a grid and a
 // ringed disc: edges in both directions, saturated colours, smooth and busy
-// areas, so every effect has something to show.
+// areas, so every effect has something to show. A thin margin of zero words
+// gives the picture a shape, which the effects that key on non-zero pixels
+// (Extract, Blend, Shadow) need to show anything.
 Image BarsFrame(Size size) {
     static constexpr uint32_t kBars[] = {Word(255, 192, 192, 192), Word(255, 192, 192, 0),
                                          Word(255, 0, 192, 192),   Word(255, 0, 192, 0),
@@ -49,6 +51,7 @@ Image BarsFrame(Size size) {
     const int64_t barsEnd = h * 2 / 3, rampEnd = h * 5 / 6;
     const int64_t cell = std::max<int64_t>(4, w / 16);
     const int64_t disc = std::min(w, h) * 28 / 100;
+    const int64_t margin = std::min(w, h) / 24;
     Image image(size.width, size.height);
     for (int64_t y = 0; y < h; ++y) {
         for (int64_t x = 0; x < w; ++x) {
@@ -68,6 +71,7 @@ Image BarsFrame(Size size) {
                         ? Word(255, 255, 140 + static_cast<uint32_t>(y * 100 / h), 0)
                         : Word(255, 255, 255, 255);
             }
+            if (x < margin || y < margin || x >= w - margin || y >= h - margin) p = 0;
             image.pixels[static_cast<size_t>(y * w + x)] = p;
         }
     }
@@ -75,7 +79,9 @@ Image BarsFrame(Size size) {
 }
 
 // A diagonal gradient under a checker grid, rings and an off-centre disc:
-// clearly a different picture from the bars, for the two-frame effects.
+// clearly a different picture from the bars, for the two-frame effects. Its
+// alpha ramps from 0 at the left to 255 at the right, so as the key frame of
+// a composite it shows the whole range of mixes.
 Image GradientFrame(Size size) {
     const int64_t w = size.width, h = size.height;
     const int64_t cell = std::max<int64_t>(4, w / 12);
@@ -86,15 +92,16 @@ Image GradientFrame(Size size) {
     for (int64_t y = 0; y < h; ++y) {
         for (int64_t x = 0; x < w; ++x) {
             const uint32_t r = Ramp(x, w), g = Ramp(y, h), b = 255 - (r + g) / 2;
-            uint32_t p = Word(255, r, g, b);
+            const uint32_t a = Ramp(x, w);
+            uint32_t p = Word(a, r, g, b);
             if ((x / cell + y / cell) % 2) p = Scale(p, 3, 5);
             const int64_t dx = x - ringX, dy = y - ringY;
             const auto d = static_cast<int64_t>(std::sqrt(static_cast<double>(dx * dx + dy * dy)));
-            if (d < period * 4 && d % period < 2) p = Word(255, 255, 255, 255);
+            if (d < period * 4 && d % period < 2) p = Word(a, 255, 255, 255);
             if (InDisc(x, y, discX, discY, disc))
                 p = InDisc(x, y, discX, discY, disc - std::max<int64_t>(2, disc / 8))
-                        ? Word(255, 20, 30, 120)
-                        : Word(255, 250, 220, 40);
+                        ? Word(a, 20, 30, 120)
+                        : Word(a, 250, 220, 40);
             image.pixels[static_cast<size_t>(y * w + x)] = p;
         }
     }

@@ -27,10 +27,11 @@ struct Size {
 Size ParseSize(std::string_view text, std::string_view option);
 std::string SizeText(int32_t width, int32_t height);
 
-// The built-in frames: A (colour bars over a grey ramp, a grid, a disc), B (a
-// different picture: diagonal gradient, checker grid, rings, an off-centre
-// disc), C (a matte: a soft disc in alpha and colour) and D (a coarse
-// checkerboard). Opaque except C. Deterministic for every size.
+// The built-in frames: A (colour bars over a grey ramp, a grid, a disc, inside
+// a thin margin of zero words), B (a different picture: diagonal gradient,
+// checker grid, rings, an off-centre disc; alpha ramping left to right), C (a
+// matte: a soft disc in alpha and grey) and D (an opaque checkerboard).
+// Deterministic for every size.
 constexpr int kSampleCount = 4;
 std::vector<Image> SampleFrames(Size size);
 

@@ -25,6 +25,32 @@ TEST(EffectCheck, ReadyCommandsReportTheSizeARunWrites) {
     EXPECT_EQ(asked.outHeight, 5);
 }
 
+TEST(EffectCheck, SizesTheOutputAsTheEffectWillDrawIt) {
+    Frame a = PictureFrame(352, 240, 1);
+    uint32_t *inputs[] = {a.data(), nullptr};
+    // A sized fill draws at the size its command names.
+    const EffectCheck fill =
+        CheckEffect("Color1 (argb) [5 3] [(argb) 255 1 2 3]", inputs, 352, 240, 0, 0);
+    EXPECT_EQ(fill.status, EffectCheck::kReady);
+    EXPECT_EQ(fill.outWidth, 5);
+    EXPECT_EQ(fill.outHeight, 3);
+    // Crop's prepare step sizes the cut as KVE_GetCropSizeBySize does.
+    int32_t w = 0, h = 0;
+    KVE_GetCropSizeBySize(-0.5f, -0.25f, 0.5f, 0.25f, 352, 240, &w, &h);
+    const EffectCheck crop = CheckEffect("Crop [-0.5 -0.25 0.5 0.25] 0 0", inputs, 352, 240, 0, 0);
+    EXPECT_EQ(crop.status, EffectCheck::kReady);
+    EXPECT_EQ(crop.outWidth, w);
+    EXPECT_EQ(crop.outHeight, h);
+    // A named size no frame could have is refused before anything is allocated.
+    DiagCapture diagnostics;
+    EXPECT_EQ(CheckEffect("Color1 (argb) [2000000000 2000000000] [(argb) 255 1 2 3]", inputs, 352,
+                          240, 0, 0)
+                  .status,
+              EffectCheck::kAbandoned);
+    ASSERT_EQ(diagnostics.Lines().size(), 1u);
+    EXPECT_EQ(diagnostics.Lines()[0], "<Color1> output size 2000000000 x 2000000000 too large");
+}
+
 TEST(EffectCheck, RefusalsAreFoundBeforeAnythingIsDrawn) {
     Frame a = PictureFrame(4, 4, 1);
     uint32_t *one[] = {a.data(), nullptr};

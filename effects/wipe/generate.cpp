@@ -36,7 +36,7 @@ double CombinedKey(const WipeEdgeState &state, const WipePattern &pattern, doubl
 enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
-    const WipeKeyRange fill = KeyRangeOf(*state.pattern);
+    const WipeKeyRange fill = KeyLoopsOf(*state.pattern).fast;
     fill(state, from, to, keys);
 }
 

@@ -13,6 +13,7 @@
 // the first row only, before the caller's scale, rotation and offset.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <numbers>
 #include <utility>
 
@@ -210,102 +211,84 @@ void Clock(const PatternSpace &s, EdgeSet &out, EdgeRecord e0, EdgeRecord e1, in
 }
 
 // ---- combinations ------------------------------------------------------------------
+// Each is one generic expression over the edge keys e (doubles, or pairs of
+// pixels), so the single and the pair forms do the same operations.
 
 // Union: 1 - the product of all (1 - term), in order.
-template <class... T>
-double Or(T... terms) {
-    double rest = 1;
-    ((rest *= 1 - terms), ...);
-    return 1 - rest;
+template <class T, class... R>
+T Or(T first, R... rest) {
+    T left = 1 - first;
+    ((left *= 1 - rest), ...);
+    return 1 - left;
 }
 
-double KeyE0(const double *e, double) {
-    return e[0];
-}
-double KeyNotE0(const double *e, double) {
-    return 1 - e[0];
-}
-double KeyAnd2(const double *e, double) {
-    return e[0] * e[1];
-}
-double KeyAnd3(const double *e, double) {
-    return e[0] * e[1] * e[2];
-}
-double KeyAnd4(const double *e, double) {
-    return e[0] * e[1] * e[2] * e[3];
-}
-double KeyAnd5(const double *e, double) {
-    return e[0] * e[1] * e[2] * e[3] * e[4];
-}
-double KeyAnd6(const double *e, double) {
+constexpr auto KeyE0 = [](const auto *e, double) { return e[0]; };
+constexpr auto KeyNotE0 = [](const auto *e, double) { return 1 - e[0]; };
+constexpr auto KeyAnd2 = [](const auto *e, double) { return e[0] * e[1]; };
+constexpr auto KeyAnd3 = [](const auto *e, double) { return e[0] * e[1] * e[2]; };
+constexpr auto KeyAnd4 = [](const auto *e, double) { return e[0] * e[1] * e[2] * e[3]; };
+constexpr auto KeyAnd5 = [](const auto *e, double) { return e[0] * e[1] * e[2] * e[3] * e[4]; };
+constexpr auto KeyAnd6 = [](const auto *e, double) {
     return e[0] * e[1] * e[2] * e[3] * e[4] * e[5];
-}
-double KeyOr2(const double *e, double) {
-    return Or(e[0], e[1]);
-}
-double KeyOrPairs2(const double *e, double) {
-    return Or(e[0] * e[1], e[2] * e[3]);
-}
-double KeyOrPairs4(const double *e, double) {
+};
+constexpr auto KeyOr2 = [](const auto *e, double) { return Or(e[0], e[1]); };
+constexpr auto KeyOrPairs2 = [](const auto *e, double) { return Or(e[0] * e[1], e[2] * e[3]); };
+constexpr auto KeyOrPairs4 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7]);
-}
-double KeyOrPairs5(const double *e, double) {
+};
+constexpr auto KeyOrPairs5 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]);
-}
-double KeyOrPairs8(const double *e, double) {
+};
+constexpr auto KeyOrPairs8 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
               e[12] * e[13], e[14] * e[15]);
-}
+};
 // 7: four boxes from the corners (e0/e1 left/right halves, e2/e3 top/bottom).
-double Key7(const double *e, double) {
+constexpr auto Key7 = [](const auto *e, double) {
     return 1 - (1 - e[1] * e[3]) * (1 - e[1] * e[2]) * (1 - e[0] * e[3]) * (1 - e[0] * e[2]);
-}
+};
 // 8: four boxes about the quadrant centres (e0, e1 and e2, e3 the vertical
 // pairs at W/4 and 3W/4; e4, e5 and e6, e7 the horizontal pairs at H/4 and 3H/4).
-double Key8(const double *e, double) {
+constexpr auto Key8 = [](const auto *e, double) {
     return Or(e[0] * e[1] * e[4] * e[5], e[2] * e[3] * e[4] * e[5], e[0] * e[1] * e[6] * e[7],
               e[2] * e[3] * e[6] * e[7]);
-}
-double Key44(const double *e, double) {
-    return Or(e[0] * e[3], e[1] * e[2]);
-}
-double Key73(const double *e, double) {
+};
+constexpr auto Key44 = [](const auto *e, double) { return Or(e[0] * e[3], e[1] * e[2]); };
+constexpr auto Key73 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]) *
            Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
-}
-double Key74(const double *e, double) {
+};
+constexpr auto Key74 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
               e[12] * e[13], e[14] * e[15]) *
            Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
               e[25] * e[26], e[27] * e[28], e[29] * e[30]);
-}
-double KeyArrow(const double *e, double) {
-    return e[0] * e[1] * Or(e[2], e[3]);
-}
-double Key127(const double *e, double) {
+};
+constexpr auto KeyArrow = [](const auto *e, double) { return e[0] * e[1] * Or(e[2], e[3]); };
+constexpr auto Key127 = [](const auto *e, double) {
     return Or(e[1], e[4]) * Or(e[0], e[7]) * Or(e[2], e[5]) * Or(e[3], e[6]);
-}
-double Key128(const double *e, double) {
+};
+constexpr auto Key128 = [](const auto *e, double) {
     return Or(e[0], e[1]) * Or(e[1], e[2]) * Or(e[2], e[3]) * Or(e[3], e[4]) * Or(e[4], e[0]);
-}
-double Key129(const double *e, double) {
+};
+constexpr auto Key129 = [](const auto *e, double) {
     return Or(e[0] * e[1] * e[2], e[3] * e[4] * e[5]);
-}
+};
 // The swept wedge is the intersection of the two half-planes until it passes
-// half a turn, their union afterwards.
-double KeyClock(const double *e, double p) {
-    return p < 0.5 ? std::min(e[0], e[1]) : std::max(e[0], e[1]);
-}
-double Key227(const double *e, double p) {
-    return p < 0.5 ? std::max(e[0], e[1]) : std::min(e[0], e[1]);
-}
-double Key261(const double *e, double p) {
-    return p > 0.5 ? std::max({e[0], e[1], e[2]}) : std::min({e[0], e[1], e[2]});
-}
-double Key263(const double *e, double p) {
-    return p >= 0.5 ? std::max({e[0], e[1], e[2], e[3]})
-                    : std::max(std::min(e[0], e[1]), std::min(e[2], e[3]));
-}
+// half a turn, their union afterwards. Min and Max choose as std::min and
+// std::max do; a list is taken from the left.
+constexpr auto KeyClock = [](const auto *e, double p) {
+    return p < 0.5 ? Min(e[0], e[1]) : Max(e[0], e[1]);
+};
+constexpr auto Key227 = [](const auto *e, double p) {
+    return p < 0.5 ? Max(e[0], e[1]) : Min(e[0], e[1]);
+};
+constexpr auto Key261 = [](const auto *e, double p) {
+    return p > 0.5 ? Max(Max(e[0], e[1]), e[2]) : Min(Min(e[0], e[1]), e[2]);
+};
+constexpr auto Key263 = [](const auto *e, double p) {
+    return p >= 0.5 ? Max(Max(Max(e[0], e[1]), e[2]), e[3]) : Max(Min(e[0], e[1]), Min(e[2], e[3]));
+};
 
 constexpr EdgeKeyKind kClamped = EdgeKeyKind::kClamped;
 constexpr EdgeKeyKind kPlain = EdgeKeyKind::kPlain;
@@ -670,23 +653,34 @@ static_assert(Ascending(), "wipe patterns are looked up by number in ascending o
 // after rounding, so an edge whose ramp is <= 0 (or >= 1) at both ends of the
 // range has that key on every pixel of it and is evaluated once.
 template <size_t index>
-void KeysOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
-    constexpr WipePattern pattern = kPatterns[index];
-    constexpr int n = pattern.edges;
+struct RangeEdges {
+    static constexpr int n = kPatterns[index].edges;
     double a[n], g[n], e[n];
-    int soft[n], softCount = 0;
-    for (int k = 0; k < n; ++k) {
-        a[k] = state.edges[k].a;
-        g[k] = state.rowConst[k];
-        const double first = a[k] * from + g[k], last = a[k] * to + g[k];
-        if (first <= 0 && last <= 0) {
-            e[k] = 1;
-        } else if (first >= 1 && last >= 1) {
-            e[k] = 0;
-        } else {
-            soft[softCount++] = k;
+    uint32_t soft = 0;  // bit k: edge k is evaluated per pixel
+
+    RangeEdges(const WipeEdgeState &state, int32_t from, int32_t to) {
+        for (int k = 0; k < n; ++k) {
+            a[k] = state.edges[k].a;
+            g[k] = state.rowConst[k];
+            const double first = a[k] * from + g[k], last = a[k] * to + g[k];
+            if (first <= 0 && last <= 0) {
+                e[k] = 1;
+            } else if (first >= 1 && last >= 1) {
+                e[k] = 0;
+            } else {
+                e[k] = 0;
+                soft |= uint32_t{1} << k;
+            }
         }
     }
+    bool Soft(int k) const { return (soft >> k) & 1; }
+};
+
+// The plain loop, one pixel at a time: the reference of the pair loop.
+template <size_t index>
+void KeysOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    constexpr WipePattern pattern = kPatterns[index];
+    RangeEdges<index> r(state, from, to);
     const double p = state.progress;
     const bool quickOut = pattern.quickOut != QuickOut::kNone && !state.transformed;
     for (int32_t x = from; x <= to; ++x) {
@@ -697,23 +691,88 @@ void KeysOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys)
                 continue;
             }
         }
-        for (int i = 0; i < softCount; ++i) {
-            const int k = soft[i];
-            e[k] = EdgeKeyOf<pattern.key>(a[k] * x + g[k]);
+        for (int k = 0; k < r.n; ++k)
+            if (r.Soft(k)) r.e[k] = EdgeKeyOf<pattern.key>(r.a[k] * x + r.g[k]);
+        keys[x] = static_cast<float>(pattern.combine.one(r.e, p));
+    }
+}
+
+// The pair loop proper over [from, to], without the zig-zags' shortcut.
+template <size_t index>
+void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    constexpr WipePattern pattern = kPatterns[index];
+    RangeEdges<index> r(state, from, to);
+    KeyPair e[r.n], a[r.n], g[r.n];
+    for (int k = 0; k < r.n; ++k) {
+        e[k] = Pair(r.e[k]);
+        a[k] = Pair(r.a[k]);
+        g[k] = Pair(r.g[k]);
+    }
+    const double p = state.progress;
+    int32_t x = from;
+    KeyPair xs = Pair(x, x + 1.0);
+    const KeyPair step = Pair(2);
+    for (; x < to; x += 2, xs = xs + step) {
+        if constexpr (r.n <= 8) {
+            for (int k = 0; k < r.n; ++k)
+                if (r.Soft(k)) e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
+        } else {
+            // Many edges, few of them soft: visit only those.
+            for (uint32_t m = r.soft; m != 0; m &= m - 1) {
+                const int k = std::countr_zero(m);
+                e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
+            }
         }
-        keys[x] = static_cast<float>(pattern.combine(e, p));
+        StoreFloats(keys + x, pattern.combine.pair(e, p));
+    }
+    if (x == to) {
+        for (int k = 0; k < r.n; ++k)
+            if (r.Soft(k)) r.e[k] = EdgeKeyOf<pattern.key>(r.a[k] * x + r.g[k]);
+        keys[x] = static_cast<float>(pattern.combine.one(r.e, p));
+    }
+}
+
+// The loop the generator runs: two pixels at a time with the reference's
+// operations in the reference's order, lane by lane, so the keys are
+// identical. Where the zig-zags' shortcut applies, its pixels are written
+// directly and the pair loop runs on the stretches between them.
+template <size_t index>
+void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    constexpr QuickOut kind = kPatterns[index].quickOut;
+    if (kind == QuickOut::kNone || state.transformed)
+        return PairsOver<index>(state, from, to, keys);
+    if (kind == QuickOut::kSidesY || kind == QuickOut::kBandY) {
+        // Decided by the row alone.
+        const double quick = QuickOutKey(kind, state, from);
+        if (quick < 0) return PairsOver<index>(state, from, to, keys);
+        std::fill(keys + from, keys + to + 1, static_cast<float>(quick));
+        return;
+    }
+    int32_t x = from;
+    while (x <= to) {
+        const double quick = QuickOutKey(kind, state, x);
+        if (quick >= 0) {
+            keys[x++] = static_cast<float>(quick);
+            continue;
+        }
+        int32_t end = x;
+        while (end < to && QuickOutKey(kind, state, end + 1) < 0)
+            ++end;
+        PairsOver<index>(state, x, end, keys);
+        x = end + 1;
     }
 }
 
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
-    return std::array<WipeKeyRange, sizeof...(index)>{KeysOver<index>...};
+    return std::array<WipeKeyLoops, sizeof...(index)>{
+        WipeKeyLoops{KeysOver<index>, KeysOverPairs<index>}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 
 }  // namespace
 
-WipeKeyRange KeyRangeOf(const WipePattern &pattern) {
+WipeKeyLoops KeyLoopsOf(const WipePattern &pattern) {
     return kKeyLoops[static_cast<size_t>(&pattern - kPatterns)];
 }
 

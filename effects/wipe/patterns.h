@@ -9,6 +9,10 @@
 
 #include "effects/wipe/wipe.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kve {
 
 // A ramp t = a*x + b*y + c over pixel positions (x the column, y the row,
@@ -67,6 +71,120 @@ struct EdgeSet {
     }
 };
 
+// ---- keys of two neighbouring pixels at once ----------------------------------
+
+// Two doubles worked on lane by lane. Each operation is the single IEEE
+// operation the scalar code does, so a key computed on a pair with the same
+// operations in the same order is the key of the scalar code, bit for bit.
+#if defined(__SSE2__)
+struct KeyPair {
+    __m128d v;
+};
+inline KeyPair Pair(double both) {
+    return {_mm_set1_pd(both)};
+}
+inline KeyPair Pair(double first, double second) {
+    return {_mm_set_pd(second, first)};
+}
+inline KeyPair operator+(KeyPair p, KeyPair q) {
+    return {_mm_add_pd(p.v, q.v)};
+}
+inline KeyPair operator-(KeyPair p, KeyPair q) {
+    return {_mm_sub_pd(p.v, q.v)};
+}
+inline KeyPair operator*(KeyPair p, KeyPair q) {
+    return {_mm_mul_pd(p.v, q.v)};
+}
+// Lane masks of comparisons, and the choice between two pairs by a mask.
+inline KeyPair LessEqual(KeyPair p, KeyPair q) {
+    return {_mm_cmple_pd(p.v, q.v)};
+}
+inline KeyPair Less(KeyPair p, KeyPair q) {
+    return {_mm_cmplt_pd(p.v, q.v)};
+}
+inline KeyPair Choose(KeyPair mask, KeyPair yes, KeyPair no) {
+    return {_mm_or_pd(_mm_and_pd(mask.v, yes.v), _mm_andnot_pd(mask.v, no.v))};
+}
+// std::min(p, q) and std::max(p, q) per lane: q < p ? q : p and p < q ? q : p.
+inline KeyPair Min(KeyPair p, KeyPair q) {
+    return {_mm_min_pd(q.v, p.v)};
+}
+inline KeyPair Max(KeyPair p, KeyPair q) {
+    return {_mm_max_pd(q.v, p.v)};
+}
+// Both lanes rounded to float, stored to to[0] and to[1].
+inline void StoreFloats(float *to, KeyPair p) {
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(to), _mm_castps_si128(_mm_cvtpd_ps(p.v)));
+}
+#else
+struct KeyPair {
+    double v[2];
+};
+inline KeyPair Pair(double both) {
+    return {{both, both}};
+}
+inline KeyPair Pair(double first, double second) {
+    return {{first, second}};
+}
+template <class F>
+inline KeyPair Lanes(KeyPair p, KeyPair q, F f) {
+    return {{f(p.v[0], q.v[0]), f(p.v[1], q.v[1])}};
+}
+inline KeyPair operator+(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return a + b; });
+}
+inline KeyPair operator-(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return a - b; });
+}
+inline KeyPair operator*(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return a * b; });
+}
+// Masks are lanes of 1 (true) and 0 (false) here.
+inline KeyPair LessEqual(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return a <= b ? 1.0 : 0.0; });
+}
+inline KeyPair Less(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return a < b ? 1.0 : 0.0; });
+}
+inline KeyPair Choose(KeyPair mask, KeyPair yes, KeyPair no) {
+    return {{mask.v[0] != 0 ? yes.v[0] : no.v[0], mask.v[1] != 0 ? yes.v[1] : no.v[1]}};
+}
+inline KeyPair Min(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return b < a ? b : a; });
+}
+inline KeyPair Max(KeyPair p, KeyPair q) {
+    return Lanes(p, q, [](double a, double b) { return a < b ? b : a; });
+}
+inline void StoreFloats(float *to, KeyPair p) {
+    to[0] = static_cast<float>(p.v[0]);
+    to[1] = static_cast<float>(p.v[1]);
+}
+#endif
+inline KeyPair operator-(double c, KeyPair p) {
+    return Pair(c) - p;
+}
+inline KeyPair &operator*=(KeyPair &p, KeyPair q) {
+    return p = p * q;
+}
+// The scalar forms, the same choices as std::min and std::max.
+inline double Min(double p, double q) {
+    return q < p ? q : p;
+}
+inline double Max(double p, double q) {
+    return p < q ? q : p;
+}
+
+// How a pattern's edge keys combine into the pixel's key, once for one pixel
+// and once for a pair; both come from one generic expression, so they are the
+// same operations.
+struct KeyCombination {
+    double (*one)(const double *e, double p);
+    KeyPair (*pair)(const KeyPair *e, double p);
+    template <class F>
+    constexpr KeyCombination(F f) : one(f), pair(f) {}
+    double operator()(const double *e, double p) const { return one(e, p); }
+};
+
 enum class EdgeKeyKind : uint8_t {
     kClamped,  // soft keys kept inside [1e-7, 1 - 1e-7]
     kPlain,
@@ -89,7 +207,7 @@ struct WipePattern {
     QuickOut quickOut;
     void (*build)(const PatternSpace &s, EdgeSet &out);
     // The pixel's key from its edge keys e[0..edges-1] and the progress.
-    double (*combine)(const double *e, double p);
+    KeyCombination combine;
 };
 
 // The patterns in ascending number order.
@@ -137,6 +255,24 @@ inline double EdgeKeyOf(double t) {
     return kind == EdgeKeyKind::kClamped ? ClampedEdgeKey(t) : EdgeKey(t);
 }
 
+// EdgeKey and ClampedEdgeKey of two ramps: every branch is computed with the
+// scalar operations and the lane takes the one its branch picks.
+template <EdgeKeyKind kind>
+inline KeyPair EdgeKeyOf(KeyPair t) {
+    const KeyPair one = Pair(1), zero = Pair(0), half = Pair(0.5);
+    const KeyPair rising = 1 - Pair(2) * t * t;
+    const KeyPair u = 1 - t;
+    const KeyPair falling = Pair(2) * u * u;
+    KeyPair k = Choose(Less(t, half), rising, falling);
+    if constexpr (kind == EdgeKeyKind::kClamped) {
+        k = Min(Max(k, Pair(0.0000001)), Pair(0.9999999));
+        k = Choose(Less(t, one), k, zero);
+    } else {
+        k = Choose(LessEqual(t, one), k, zero);
+    }
+    return Choose(LessEqual(t, zero), one, k);
+}
+
 // Builds the pattern of row.number into `state` (first row work). Returns
 // false when the number has no pattern.
 bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state);
@@ -174,9 +310,13 @@ inline double QuickOutKey(QuickOut kind, const WipeEdgeState &state, double x) {
 double PatternKeyAt(const WipeEdgeState &state, double x);
 
 // Writes keys[x] = PatternKeyAt(state, x) for x in [from, to], with the
-// pattern's edge count and combination compiled in.
+// pattern's edge count and combination compiled in: the plain per-pixel
+// reference and the pair loop the generator runs, which must give identical keys.
 using WipeKeyRange = void (*)(const WipeEdgeState &state, int32_t from, int32_t to, float *keys);
-WipeKeyRange KeyRangeOf(const WipePattern &pattern);
+struct WipeKeyLoops {
+    WipeKeyRange reference, fast;
+};
+WipeKeyLoops KeyLoopsOf(const WipePattern &pattern);
 
 // The key of pixel (x, y) for `number` from a built state. A number without a
 // pattern reports "Wipe:  Undefined Wipe Number" and gives 0.

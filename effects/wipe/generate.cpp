@@ -35,6 +35,11 @@ double CombinedKey(const WipeEdgeState &state, const WipePattern &pattern, doubl
 // Interval classes of one row.
 enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
+// PatternKeyAt, compiled for the pattern.
+double KeyOf(const WipeEdgeState &state, double x) {
+    return KeyLoopsOf(*state.pattern).at(state, x);
+}
+
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
     const WipeKeyRange fill = KeyLoopsOf(*state.pattern).fast;
     fill(state, from, to, keys);
@@ -127,7 +132,7 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
             spans[0] = 0;
             spans[1] = W - 1;
             FillRestWithWidth(spans, 2, W);
-            std::fill(keys, keys + W, static_cast<float>(PatternKeyAt(state, 0)));
+            std::fill(keys, keys + W, static_cast<float>(KeyOf(state, 0)));
         } else {
             FillRestWithWidth(spans, 0, W);
             keys[0] = y <= y0 ? 1.0f : 0.0f;
@@ -180,14 +185,14 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
         const int32_t lo = points[j], hi = points[j + 1];
         kinds[j] = kHard;
         if (hi == lo + 1) {
-            const double kLo = PatternKeyAt(state, lo), kHi = PatternKeyAt(state, hi);
+            const double kLo = KeyOf(state, lo), kHi = KeyOf(state, hi);
             if (kLo != kHi || (0 < kLo && kLo < 1)) {
                 keys[lo] = static_cast<float>(kLo);
                 if (hi < W) keys[hi] = static_cast<float>(kHi);
                 kinds[j] = kSoftOnePixel;
             }
         } else {
-            const double mid = PatternKeyAt(state, (lo + static_cast<double>(hi)) / 2);
+            const double mid = KeyOf(state, (lo + static_cast<double>(hi)) / 2);
             if (0 < mid && mid < 1) kinds[j] = kSoftByMidpoint;
         }
     }
@@ -220,7 +225,7 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
         lastUsed = 2 * pair + 1;
         inside = true;
     }
-    if (spans[0] == W) keys[0] = static_cast<float>(PatternKeyAt(state, W));
+    if (spans[0] == W) keys[0] = static_cast<float>(KeyOf(state, W));
     FillRestWithWidth(spans, lastUsed + 1, W);
     return 0;
 }

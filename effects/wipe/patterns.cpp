@@ -763,10 +763,28 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
     }
 }
 
+// PatternKeyAt with the edge count and combination compiled in: the same
+// shortcut, every edge's key and the combination.
+template <size_t index>
+double KeyAt(const WipeEdgeState &state, double x) {
+    constexpr WipePattern pattern = kPatterns[index];
+    if constexpr (pattern.quickOut != QuickOut::kNone) {
+        if (!state.transformed) {
+            const double quick = QuickOutKey(pattern.quickOut, state, x);
+            if (quick >= 0) return quick;
+        }
+    }
+    double e[pattern.edges] = {};
+    const int n = std::min<int>(state.n, pattern.edges);
+    for (int k = 0; k < n; ++k)
+        e[k] = EdgeKeyOf<pattern.key>(state.edges[k].a * x + state.rowConst[k]);
+    return pattern.combine.one(e, state.progress);
+}
+
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
     return std::array<WipeKeyLoops, sizeof...(index)>{
-        WipeKeyLoops{KeysOver<index>, KeysOverPairs<index>}...};
+        WipeKeyLoops{KeysOver<index>, KeysOverPairs<index>, KeyAt<index>}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 

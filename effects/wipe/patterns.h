@@ -315,6 +315,8 @@ double PatternKeyAt(const WipeEdgeState &state, double x);
 using WipeKeyRange = void (*)(const WipeEdgeState &state, int32_t from, int32_t to, float *keys);
 struct WipeKeyLoops {
     WipeKeyRange reference, fast;
+    // PatternKeyAt compiled for the pattern, for the generator's single keys.
+    double (*at)(const WipeEdgeState &state, double x);
 };
 WipeKeyLoops KeyLoopsOf(const WipePattern &pattern);
 

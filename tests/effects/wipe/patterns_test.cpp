@@ -428,7 +428,7 @@ TEST(WipeGenerator, RowShortcutsAgreeWithTheGeneralPath) {
 // The pair key loop the generator runs gives the reference loop's keys bit for
 // bit on every range width from 1 to 255 (odd and even, ranges reaching left
 // of the frame), for every pattern, with and without the zig-zags' shortcut,
-// and writes nothing outside its range.
+// and writes nothing outside its range; the compiled single key is PatternKeyAt's.
 TEST(WipeGenerator, PairKeyLoopMatchesTheReference) {
     constexpr int32_t kBase = 64, kSpan = 320;  // keys cover x in [-64, 256)
     constexpr uint32_t kGuard = 0x7FC0DEADu;    // a NaN no key loop writes
@@ -464,6 +464,10 @@ TEST(WipeGenerator, PairKeyLoopMatchesTheReference) {
                         float k;
                         std::memcpy(&k, &want[x + kBase], sizeof k);
                         softKeys += 0 < k && k < 1;
+                        // The generator's compiled single key, also at half columns.
+                        for (double at : {double(x), x + 0.5})
+                            ASSERT_EQ(loops.at(state, at), PatternKeyAt(state, at))
+                                << pattern.number << " at " << at;
                     }
             }
         }

@@ -748,18 +748,36 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
         std::fill(keys + from, keys + to + 1, static_cast<float>(quick));
         return;
     }
-    int32_t x = from;
-    while (x <= to) {
-        const double quick = QuickOutKey(kind, state, x);
-        if (quick >= 0) {
-            keys[x++] = static_cast<float>(quick);
-            continue;
+    // Each bound flips its test once along the row; between the flips the
+    // shortcut answers every pixel alike or none.
+    const double *b = state.bounds;
+    int32_t cuts[6] = {from, to + 1};
+    int count = 2;
+    auto cut = [&](auto test) {
+        const bool first = test(static_cast<double>(from));
+        int32_t lo = from, hi = to + 1;  // test(lo) == first; hi is past it or the end
+        while (hi - lo > 1) {
+            const int32_t mid = lo + (hi - lo) / 2;
+            (test(static_cast<double>(mid)) == first ? lo : hi) = mid;
         }
-        int32_t end = x;
-        while (end < to && QuickOutKey(kind, state, end + 1) < 0)
-            ++end;
-        PairsOver<index>(state, x, end, keys);
-        x = end + 1;
+        cuts[count++] = hi;
+    };
+    cut([&](double v) { return v < b[0]; });
+    cut([&](double v) { return v > b[1]; });
+    if (kind == QuickOut::kBandX) {
+        cut([&](double v) { return b[2] < v; });
+        cut([&](double v) { return v < b[3]; });
+    }
+    std::sort(cuts, cuts + count);
+    for (int i = 0; i + 1 < count; ++i) {
+        const int32_t lo = cuts[i], hi = cuts[i + 1] - 1;
+        if (hi < lo) continue;
+        const double quick = QuickOutKey(kind, state, lo);
+        if (quick < 0) {
+            PairsOver<index>(state, lo, hi, keys);
+        } else {
+            std::fill(keys + lo, keys + hi + 1, static_cast<float>(quick));
+        }
     }
 }
 

@@ -83,12 +83,14 @@ void MixRowReference(const float *keys, const Pixel *a, const Pixel *b, Pixel *o
 #if defined(__SSE2__)
 
 // Four pixels at a time with the same single-precision operations in the same
-// order, so the words are identical: per channel k*A + (1-k)*B truncated, and
-// the alpha 255*k (single) + 0.5 (double) truncated. The sums stay inside
-// 0..255, so the saturating packs only put the bytes in place.
+// order, so the words are identical: per channel k*A + (1-k)*B truncated. The
+// alpha is 255*k (single) + 0.5 (double) truncated; that double sum is exact
+// whenever it can reach the next integer, so it is the integer part of 255*k
+// plus one where the fraction is at least one half, which is found exactly in
+// single precision. The sums stay inside 0..255, so the saturating packs only
+// put the bytes in place.
 void MixRowFast(const float *keys, const Pixel *a, const Pixel *b, Pixel *out, int32_t count) {
-    const __m128 one = _mm_set1_ps(1.0f), full = _mm_set1_ps(255.0f);
-    const __m128d half = _mm_set1_pd(0.5);
+    const __m128 one = _mm_set1_ps(1.0f), full = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
     const __m128i byte = _mm_set1_epi32(0xFF);
     int32_t x = 0;
     for (; x + 4 <= count; x += 4) {
@@ -96,19 +98,23 @@ void MixRowFast(const float *keys, const Pixel *a, const Pixel *b, Pixel *out, i
         const __m128 j = _mm_sub_ps(one, k);
         const __m128i pa = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
         const __m128i pb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
-        auto channel = [&](int shift) {
-            const __m128 ca = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(pa, shift), byte));
-            const __m128 cb = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(pb, shift), byte));
+        auto mix = [&](__m128i ia, __m128i ib) {
+            const __m128 ca = _mm_cvtepi32_ps(ia), cb = _mm_cvtepi32_ps(ib);
             return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(k, ca), _mm_mul_ps(j, cb)));
         };
+        auto channel = [&](int shift) {
+            return mix(_mm_and_si128(_mm_srli_epi32(pa, shift), byte),
+                       _mm_and_si128(_mm_srli_epi32(pb, shift), byte));
+        };
         const __m128 alpha = _mm_mul_ps(full, k);
-        const __m128i alphaLow = _mm_cvttpd_epi32(_mm_add_pd(_mm_cvtps_pd(alpha), half));
-        const __m128i alphaHigh =
-            _mm_cvttpd_epi32(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(alpha, alpha)), half));
-        const __m128i alphas = _mm_unpacklo_epi64(alphaLow, alphaHigh);
+        const __m128i whole = _mm_cvttps_epi32(alpha);
+        const __m128 fraction = _mm_sub_ps(alpha, _mm_cvtepi32_ps(whole));
+        // The comparison's mask is -1 where the fraction rounds up.
+        const __m128i alphas = _mm_sub_epi32(whole, _mm_castps_si128(_mm_cmpge_ps(fraction, half)));
         // Bytes alpha, red, green, blue of each pixel, lowest first.
         const __m128i alphaRed = _mm_packs_epi32(alphas, channel(8));
-        const __m128i greenBlue = _mm_packs_epi32(channel(16), channel(24));
+        const __m128i greenBlue =
+            _mm_packs_epi32(channel(16), mix(_mm_srli_epi32(pa, 24), _mm_srli_epi32(pb, 24)));
         const __m128i words = _mm_packus_epi16(alphaRed, greenBlue);
         // words holds four alpha bytes, then four red, four green, four blue.
         const __m128i ar = _mm_unpacklo_epi8(words, _mm_srli_si128(words, 4));

@@ -2,6 +2,8 @@
 // into rows, and the effect's behaviour through command texts.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 #include <vector>
 
@@ -185,6 +187,26 @@ TEST(WipeCompose, FastMixRowMatchesTheReference) {
         rows.fast(keys.data(), a.data(), b.data(), got.data(), width);
         ASSERT_EQ(got, want) << "width " << width;
     }
+    // Keys on and next to every point where the alpha rounds up, and tiny ones.
+    std::vector<float> keys;
+    for (int n = 0; n < 255; ++n) {
+        float k = (n + 0.5f) / 255;
+        for (int step = 0; step < 4; ++step)
+            k = std::nextafter(k, 0.0f);
+        for (int step = 0; step < 9; ++step, k = std::nextafter(k, 1.0f))
+            keys.push_back(k);
+    }
+    for (float tiny = 1e-30f; tiny < 1e-2f; tiny *= 3)
+        keys.push_back(tiny);
+    const int32_t count = static_cast<int32_t>(keys.size());
+    std::vector<Pixel> a(count), b(count), want(count), got(count);
+    for (int32_t x = 0; x < count; ++x) {
+        a[x] = next();
+        b[x] = next();
+    }
+    rows.reference(keys.data(), a.data(), b.data(), want.data(), count);
+    rows.fast(keys.data(), a.data(), b.data(), got.data(), count);
+    EXPECT_EQ(got, want);
 }
 
 // ---- the effect through command texts ---------------------------------------

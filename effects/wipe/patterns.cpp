@@ -748,9 +748,15 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
         std::fill(keys + from, keys + to + 1, static_cast<float>(quick));
         return;
     }
+    // A range between the outer bounds and clear of the inner band has no
+    // pixel the shortcut answers.
+    const double *b = state.bounds;
+    const double first = from, last = to;
+    if (b[0] <= first && last <= b[1] &&
+        (kind == QuickOut::kSidesX || last <= b[2] || b[3] <= first))
+        return PairsOver<index>(state, from, to, keys);
     // Each bound flips its test once along the row; between the flips the
     // shortcut answers every pixel alike or none.
-    const double *b = state.bounds;
     int32_t cuts[6] = {from, to + 1};
     int count = 2;
     auto cut = [&](auto test) {

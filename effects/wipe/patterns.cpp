@@ -774,7 +774,9 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
         cut([&](double v) { return b[2] < v; });
         cut([&](double v) { return v < b[3]; });
     }
-    std::sort(cuts, cuts + count);
+    for (int i = 1; i < count; ++i)  // at most six, in order
+        for (int j = i; j > 0 && cuts[j] < cuts[j - 1]; --j)
+            std::swap(cuts[j], cuts[j - 1]);
     for (int i = 0; i + 1 < count; ++i) {
         const int32_t lo = cuts[i], hi = cuts[i + 1] - 1;
         if (hi < lo) continue;

@@ -760,11 +760,11 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
     int32_t cuts[6] = {from, to + 1};
     int count = 2;
     auto cut = [&](auto test) {
-        const bool first = test(static_cast<double>(from));
-        int32_t lo = from, hi = to + 1;  // test(lo) == first; hi is past it or the end
+        const bool start = test(static_cast<double>(from));
+        int32_t lo = from, hi = to + 1;  // test(lo) == start; hi is past it or the end
         while (hi - lo > 1) {
             const int32_t mid = lo + (hi - lo) / 2;
-            (test(static_cast<double>(mid)) == first ? lo : hi) = mid;
+            (test(static_cast<double>(mid)) == start ? lo : hi) = mid;
         }
         cuts[count++] = hi;
     };

@@ -82,6 +82,12 @@ void DiagCapture::Sink(std::string_view text, void *self) {
     static_cast<DiagCapture *>(self)->lines_.emplace_back(text);
 }
 
+std::string GoldenKey(std::string command) {
+    for (char &c : command)
+        if (c == ' ') c = '_';
+    return command;
+}
+
 bool GoldenFile::Updating() {
     const char *flag = std::getenv("KVE_UPDATE_GOLDEN");
     return flag && *flag && std::string_view(flag) != "0";

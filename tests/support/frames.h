@@ -46,6 +46,9 @@ class DiagCapture {
     std::vector<std::string> lines_;
 };
 
+// A golden-file key for a command: its blanks made underscores.
+std::string GoldenKey(std::string command);
+
 // A file of "case checksum" lines under tests/golden. A case missing from the
 // file fails; with KVE_UPDATE_GOLDEN=1 in the environment the file is
 // rewritten with what this run computed instead.

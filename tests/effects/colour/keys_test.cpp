@@ -9,13 +9,6 @@
 namespace kve::test {
 namespace {
 
-// A golden-file key: the command with its blanks made underscores.
-std::string CaseName(std::string command) {
-    for (char &c : command)
-        if (c == ' ') c = '_';
-    return command;
-}
-
 constexpr uint32_t kKept = 0xFFFFFFFFu;
 
 // One row of 256 pixels; column v holds `make(v)`.
@@ -87,7 +80,7 @@ TEST(KeysTest, GoldenMasks) {
          {"LumaKey 0.5 0.2", "LumaKey 0.1 0.05", "ChromaKey [(argb) 255 40 200 40] 0.3",
           "ChromaKey [(argb) 0 200 30 200] 0.15"}) {
         const std::string sum = Checksum(RunEffect(command, {&picture}, 97, 61).output);
-        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
     }
 }
 
@@ -135,7 +128,7 @@ TEST(ExtractTest, GoldenFrames) {
     for (const char *command :
          {"Extract [(argb) 255 255 200 0] 0.8", "Extract [(argb) 17 34 51 68] 1.3"}) {
         const std::string sum = Checksum(RunEffect(command, {&picture}, 97, 61).output);
-        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
     }
 }
 

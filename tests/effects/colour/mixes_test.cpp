@@ -10,12 +10,6 @@
 namespace kve::test {
 namespace {
 
-std::string CaseName(std::string command) {
-    for (char &c : command)
-        if (c == ' ') c = '_';
-    return command;
-}
-
 TEST(FadeTest, ScalesEveryByteRoundingHalvesUp) {
     Frame frame{PackPixel(255, 1, 0, 3), PackPixel(2, 100, 200, 255)};
     EXPECT_EQ(RunEffect("Fade 0.5", {&frame}, 2, 1).output,
@@ -56,7 +50,7 @@ TEST(MixesTest, GoldenFrames) {
     Frame a = PictureFrame(131, 37, 1), b = NoiseFrame(131, 37, 3);
     for (const char *command : {"Fade 0.5", "Fade 1.7", "Dissolve 0.3", "Dissolve 0.77"}) {
         const std::string sum = Checksum(RunEffect(command, {&a, &b}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
     }
 }
 
@@ -159,7 +153,7 @@ TEST(CompositeTest, GoldenFrames) {
     for (const char *command :
          {"Composite  1.0  0.0", "Composite 0.75 0.25", "Composite 0.3 0.6"}) {
         const std::string sum = Checksum(RunEffect(command, {&fg, &key, &bg}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
     }
 }
 

@@ -14,12 +14,6 @@
 namespace kve::test {
 namespace {
 
-std::string CaseName(std::string command) {
-    for (char &c : command)
-        if (c == ' ') c = '_';
-    return command;
-}
-
 // The seed whose first draw leaves the generator in `next`: the inverse of
 // state * 214013 + 2531011 modulo 2^32.
 uint32_t SeedBefore(uint32_t next) {
@@ -225,7 +219,7 @@ TEST(NoiseTest, GoldenFrames) {
          {"Add_Noise 0.5 0.6 0.1 1", "Add_Noise 0.5 0.6 0.1 0", "Add_Noise 3 -0.3 0 1",
           "Mul_Noise 0.5 -0.4", "Mul_Noise -0.5 1.5"}) {
         const std::string sum = Checksum(RunEffect(command, {&picture}, 101, 43).output);
-        EXPECT_EQ(sum, golden.Expect(CaseName(command), sum)) << command;
+        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
     }
 }
 

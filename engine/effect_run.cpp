@@ -151,8 +151,11 @@ bool ParseParameters(const EffectJob &job, const EffectRow &row, const std::stri
     return true;
 }
 
-void SetOutputSize(const EffectJob &job, unsigned flags, Parsed &p) {
+// Sets the output size; false when the effect's own output (the input size)
+// would not fit in the output frame the host declared.
+bool SetOutputSize(const EffectJob &job, unsigned flags, Parsed &p) {
     int32_t w = job.outWidth, h = job.outHeight;
+    bool fromInputs = false;
     if (flags & kUseDefaultOutputSize) {
         if (p.hasFormat && p.sizeCount > 0) {
             w = p.in.sizes[p.sizeCount - 1][0];
@@ -160,13 +163,22 @@ void SetOutputSize(const EffectJob &job, unsigned flags, Parsed &p) {
         } else if (p.imageCount > 0) {
             w = p.in.imageWidth[p.imageCount - 1];
             h = p.in.imageHeight[p.imageCount - 1];
+            fromInputs = true;
         } else {
             w = job.width;
             h = job.height;
+            fromInputs = true;
         }
     }
     p.out.imageWidth[0] = w;
     p.out.imageHeight[0] = h;
+    // The host sizes its output frame by the output size it passes (0 meaning
+    // the input size). An effect that writes an input-sized frame into a
+    // smaller declared frame would write past its end, so it draws nothing.
+    auto pixels = [](int32_t width, int32_t height) {
+        return width > 0 && height > 0 ? int64_t{width} * height : int64_t{0};
+    };
+    return !fromInputs || pixels(w, h) <= pixels(job.outWidth, job.outHeight);
 }
 
 // Centred coordinates to pixels: both axes scale by half the frame WIDTH.
@@ -207,7 +219,11 @@ bool ReadyToRun(EffectJob &job, const EffectRow &row, const std::string &prefix,
     outputs[0] = job.output;
     const unsigned flags =
         row.prepare ? row.prepare(p.images, p.coordTexts, p.in, outputs, job) : kAllFlags;
-    SetOutputSize(job, flags, p);
+    if (!SetOutputSize(job, flags, p)) {
+        Diag_Message(prefix.substr(0, prefix.size() - 1) +
+                     " output frame smaller than the input frames");
+        return false;
+    }
     if (flags & kConvertCoordinates) ConvertCoordinates(job, p);
     if ((flags & kConvertColors) && !ConvertColors(p)) return false;
 

@@ -156,10 +156,16 @@ TEST(EffectRun, ColoursAreCheckedSilentlyWhenConverted) {
 }
 
 TEST(EffectRun, OutputSizeComesFromTheInputsOrTheFormattedSize) {
-    Parse p = ParseWith("II", "", {}, nullptr, nullptr, 100, 50);
+    // A larger declared output still gets the input-sized frame; a smaller
+    // one is refused (the effect would write past its end).
+    Parse p = ParseWith("II", "", {}, nullptr, nullptr, 400, 300);
     ASSERT_TRUE(p.seen);
     EXPECT_EQ(p.seen->out.imageWidth[0], 352);
     EXPECT_EQ(p.seen->out.imageHeight[0], 240);
+    p = ParseWith("II", "", {}, nullptr, nullptr, 100, 50);
+    EXPECT_FALSE(p.seen);
+    EXPECT_EQ(p.diagnostics,
+              std::vector<std::string>{"<Probe> output frame smaller than the input frames"});
 
     p = ParseWith("fSc", "(argb) [720 480] [(argb) 255 1 2 3]");
     ASSERT_TRUE(p.seen);

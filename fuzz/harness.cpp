@@ -32,7 +32,7 @@ namespace {
 
 // Frames larger than this are not allocated: the host would not, and the run
 // would be too slow to be worth fuzzing.
-constexpr int64_t kMaxPixels = int64_t{1} << 19;
+constexpr int64_t kMaxPixels = int64_t{1} << 18;
 
 constexpr size_t kGuardWords = 16;
 constexpr uint32_t kSentinel = 0xA5C3F00Du;
@@ -321,8 +321,11 @@ Size HostOutputSize(std::string_view text, int32_t width, int32_t height, int32_
     if (!tokens) return passed;
 
     if (std::string_view(command.row->name) == "Crop") {
-        const size_t r = signature.find('R');
-        if (r == std::string_view::npos) return passed;
+        // Cutting (mode 0) writes the crop size; the marking modes keep the
+        // input size (the parser refuses a mode that is not a number).
+        const size_t r = signature.find('R'), mode = signature.find('i', r);
+        if (r == std::string_view::npos || mode == std::string_view::npos) return passed;
+        if (!IsNumber((*tokens)[mode]) || IntegerValue((*tokens)[mode]) != 0) return passed;
         float corner[4];
         for (int k = 0; k < 4; ++k) {
             const auto value = ListNumber((*tokens)[r], k);
@@ -374,10 +377,19 @@ std::string Run(const uint8_t *data, size_t size) {
     const int64_t outPixels = PixelCount(out.width, out.height);
     if (inPixels > kMaxPixels || outPixels > kMaxPixels) return problems;
 
+    // As many input frames as the effect takes (all four for a transition or
+    // an unknown name), the list ended by a null entry.
+    const Command command = SplitCommand(text);
+    int frameCount = 4;
+    if (command.row && !command.row->transition && command.row->signature) {
+        const std::string_view signature = command.row->signature;
+        frameCount = static_cast<int>(std::count(signature.begin(), signature.end(), 'I'));
+        frameCount = std::min(frameCount, 4);
+    }
     const int pattern = header.frames & 7;
     std::vector<std::unique_ptr<GuardedFrame>> frames;
     std::array<uint32_t *, 5> inputs{};
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < frameCount; ++k) {
         frames.push_back(std::make_unique<GuardedFrame>(inPixels));
         FillPattern(frames.back()->data(), frames.back()->pixels(), pattern, k);
         if (!(header.frames & (8 << k))) inputs[k] = frames.back()->data();
@@ -428,7 +440,7 @@ std::string Run(const uint8_t *data, size_t size) {
         problems += "result " + std::to_string(result) + "\n";
     if (result == -3 && !state.stopped) problems += "stopped (-3) without a stop request\n";
     static const char *const kNames[4] = {"input 1", "input 2", "input 3", "input 4"};
-    for (int k = 0; k < 4; ++k)
+    for (size_t k = 0; k < frames.size(); ++k)
         problems += frames[k]->Check(kNames[k]);
     problems += output.Check("output");
     return problems;

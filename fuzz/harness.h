@@ -50,7 +50,8 @@ int32_t DecodeSize(uint8_t code);
 // The bytes of one input.
 std::string Encode(const Header &header, std::string_view command);
 
-// Output frame size a host allocates for `command`: the crop size for Crop,
+// Output frame size a host allocates for `command`: the crop size for Crop
+// cutting (mode 0),
 // the size parameter for the effects that take their output size from it
 // (with the format word, or Resize-like), else the size it passes (0 meaning
 // the input size). Parameters are found the way the library's parser finds

@@ -179,17 +179,13 @@ int HookReenters(MonitorInfo *info, void *userData) {
 // ---- frame-sequence files --------------------------------------------------------
 
 // Two temporary files, made once: one holding two whole frames, one that ends
-// a byte short of its first frame.
+// a byte short of its first frame. They are unlinked at once and read through
+// /proc/self/fd, so nothing is left behind however the process ends.
 class SequenceFiles {
   public:
-    SequenceFiles() {
-        complete_ = Make(65536 + 393216 + 352 * 240 * 4);
-        truncated_ = Make(65536 + 352 * 240 * 4 - 1);
-    }
-    ~SequenceFiles() {
-        if (!complete_.empty()) std::remove(complete_.c_str());
-        if (!truncated_.empty()) std::remove(truncated_.c_str());
-    }
+    SequenceFiles()
+        : complete_(Make(65536 + 393216 + 352 * 240 * 4)),
+          truncated_(Make(65536 + 352 * 240 * 4 - 1)) {}
     const std::string &Complete() const { return complete_; }
     const std::string &Truncated() const { return truncated_; }
 
@@ -198,6 +194,7 @@ class SequenceFiles {
         char name[] = "/tmp/kve_fuzz_XXXXXX";
         const int fd = mkstemp(name);
         if (fd < 0) return "";
+        unlink(name);
         std::vector<unsigned char> content(bytes);
         for (size_t i = 0; i < bytes; ++i)
             content[i] = static_cast<unsigned char>(i * 7 + (i >> 16));
@@ -207,8 +204,7 @@ class SequenceFiles {
             if (n <= 0) break;
             done += static_cast<size_t>(n);
         }
-        close(fd);
-        return name;
+        return "/proc/self/fd/" + std::to_string(fd);
     }
     std::string complete_, truncated_;
 };

@@ -369,7 +369,12 @@ std::string Run(const uint8_t *data, size_t size) {
     const std::string text(begin, strnlen(begin, size - at));
 
     const int64_t inPixels = PixelCount(width, height);
-    const Size out = HostOutputSize(text, width, height, outWidth, outHeight);
+    // With the default size the host calls KVE_Effect, which passes the
+    // default size as both the input and the output size.
+    const bool defaultSize = header.flags & kDefaultSize;
+    const int32_t passedWidth = defaultSize ? width : outWidth;
+    const int32_t passedHeight = defaultSize ? height : outHeight;
+    const Size out = HostOutputSize(text, width, height, passedWidth, passedHeight);
     const int64_t outPixels = PixelCount(out.width, out.height);
     if (inPixels > kMaxPixels || outPixels > kMaxPixels) return problems;
 
@@ -423,9 +428,17 @@ std::string Run(const uint8_t *data, size_t size) {
             break;
     }
 
-    const int result = KVE_EffectBySize((header.flags & kNullText) ? nullptr : text.c_str(),
-                                        (header.frames & 128) ? nullptr : inputs.data(), width,
-                                        height, outputFrame, outWidth, outHeight, hookArg);
+    const char *textArg = (header.flags & kNullText) ? nullptr : text.c_str();
+    uint32_t **inputsArg = (header.frames & 128) ? nullptr : inputs.data();
+    int result;
+    if (defaultSize) {
+        KVE_FrameSizeSet(width, height);
+        result = KVE_Effect(textArg, inputsArg, outputFrame);
+        KVE_FrameSizeSet(352, 240);
+    } else {
+        result = KVE_EffectBySize(textArg, inputsArg, width, height, outputFrame, outWidth,
+                                  outHeight, hookArg);
+    }
 
     if (mode == kProcessStops) {
         KVE_SetMonitorHandler(previous);
@@ -450,6 +463,7 @@ std::vector<std::pair<std::string, std::string>> Seeds() {
     const Variant variants[] = {
         {"33x17", {}},
         {"7x5-stop", {7, 5, 0, 0, 3, kHookStops, 2, 0}},
+        {"24x11-default", {24, 11, 0, 0, 0, kProcessStops, 5, kDefaultSize}},
         {"1x1", {1, 1, 0, 0, 0, kNoMonitor, 0, 0}},
         {"47x2-sized", {47, 2, 47, 2, 0, kProcessStops, 200, kProbeCrop}},
         {"20x9-reenter", {20, 9, 0, 0, 4, kHookReenters, 0, kAliasOutput}},

@@ -36,11 +36,12 @@ enum MonitorMode : uint8_t {
 };
 
 enum Flags : uint8_t {
-    kAliasOutput = 1,  // the output is the first input frame when sizes allow
-    kProbeCrop = 2,    // KVE_GetCropSizeBySize on four raw floats
-    kReadFile = 4,     // KVE_FrameGet on a temporary frame-sequence file
-    kNullOutput = 8,   // no output frame
-    kNullText = 16,    // no command text
+    kAliasOutput = 1,   // the output is the first input frame when sizes allow
+    kProbeCrop = 2,     // KVE_GetCropSizeBySize on four raw floats
+    kReadFile = 4,      // KVE_FrameGet on a temporary frame-sequence file
+    kNullOutput = 8,    // no output frame
+    kNullText = 16,     // no command text
+    kDefaultSize = 32,  // KVE_Effect at a default size set to the input size
 };
 
 // Size codes: 0..47 stand for themselves (small, odd, 0 and 1); the top codes

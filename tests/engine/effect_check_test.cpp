@@ -19,10 +19,12 @@ TEST(EffectCheck, ReadyCommandsReportTheSizeARunWrites) {
     EXPECT_EQ(same.outWidth, 7);
     EXPECT_EQ(same.outHeight, 5);
     // Without a prepare step the output is sized like the inputs, as a run draws it.
-    const EffectCheck asked = CheckEffect("Negate", inputs, 7, 5, 3, 0);
+    const EffectCheck asked = CheckEffect("Negate", inputs, 7, 5, 9, 0);
     EXPECT_EQ(asked.status, EffectCheck::kReady);
     EXPECT_EQ(asked.outWidth, 7);
     EXPECT_EQ(asked.outHeight, 5);
+    // A declared output too small for that frame is refused, as a run refuses it.
+    EXPECT_EQ(CheckEffect("Negate", inputs, 7, 5, 3, 0).status, EffectCheck::kAbandoned);
 }
 
 TEST(EffectCheck, SizesTheOutputAsTheEffectWillDrawIt) {

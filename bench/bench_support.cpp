@@ -30,6 +30,7 @@ void RunCommand(benchmark::State &state, const std::string &command, int32_t wid
                 int32_t height) {
     BenchFrames frames(width, height);
     auto inputs = frames.Inputs();
+    ResetPeakHeap();
     for (auto _ : state) {
         int rc = KVE_EffectBySize(command.c_str(), inputs.data(), width, height, frames.out.data(),
                                   0, 0, nullptr);
@@ -37,6 +38,7 @@ void RunCommand(benchmark::State &state, const std::string &command, int32_t wid
         benchmark::ClobberMemory();
     }
     SetPixelRate(state, int64_t{width} * height);
+    state.counters["peak_KiB"] = static_cast<double>(PeakHeapBytes()) / 1024.0;
 }
 
 // The bandwidth yardstick: copying one frame.

@@ -22,7 +22,12 @@ struct BenchFrames {
 // Reports the frame rate as megapixels per second of output.
 void SetPixelRate(benchmark::State &state, int64_t pixelsPerIteration);
 
-// Runs one command per iteration on fresh-looking frames of the given size.
+// Peak bytes allocated through operator new since the last reset.
+void ResetPeakHeap();
+int64_t PeakHeapBytes();
+
+// Runs one command per iteration on frames of the given size; reports the
+// rate and the peak working memory a call allocates ("peak_KiB").
 void RunCommand(benchmark::State &state, const std::string &command, int32_t width, int32_t height);
 
 // The standard sizes: the library's default frame and full HD.

@@ -205,10 +205,6 @@ bool FrameFits(int32_t width, int32_t height) {
     return bytes <= static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max());
 }
 
-struct FreeDeleter {
-    void operator()(void *block) const { std::free(block); }
-};
-
 // Everything before the driver: parse, prepare, size the output and convert.
 // False when the effect is abandoned (a refused parameter has then been
 // reported). Prepare steps only size the output; they never draw, so this also
@@ -290,15 +286,16 @@ void Effect_Run(EffectJob &job, const EffectRow &row) {
     OutputList outputs{};
     if (!ReadyToRun(job, row, prefix, p, outputs)) return;
 
-    std::unique_ptr<void, FreeDeleter> scratch;
+    std::unique_ptr<std::byte[]> scratch;
     if (row.scratch) {
         const size_t bytes = row.scratch(p.in, p.out);
-        scratch.reset(std::calloc(bytes ? bytes : 1, 1));
+        // Zeroed, so first-row set-up can rely on a clean slate.
+        scratch.reset(new (std::nothrow) std::byte[bytes ? bytes : 1]());
         if (!scratch) {
             Diag_Message(name + " working storage allocation failure");
             return;
         }
-        job.scratch = static_cast<std::byte *>(scratch.get());
+        job.scratch = scratch.get();
         job.scratchBytes = bytes;
     }
     p.in.job = &job;

@@ -41,6 +41,11 @@ void RunCommand(benchmark::State &state, const std::string &command, int32_t wid
     state.counters["peak_KiB"] = static_cast<double>(PeakHeapBytes()) / 1024.0;
 }
 
+void BM_Command(benchmark::State &state, const char *command) {
+    RunCommand(state, command, static_cast<int32_t>(state.range(0)),
+               static_cast<int32_t>(state.range(1)));
+}
+
 // The bandwidth yardstick: copying one frame.
 void BM_Memcpy(benchmark::State &state) {
     const int32_t w = static_cast<int32_t>(state.range(0)),

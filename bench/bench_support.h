@@ -30,6 +30,9 @@ int64_t PeakHeapBytes();
 // rate and the peak working memory a call allocates ("peak_KiB").
 void RunCommand(benchmark::State &state, const std::string &command, int32_t width, int32_t height);
 
+// One command per iteration at the size the benchmark's two arguments give.
+void BM_Command(benchmark::State &state, const char *command);
+
 // The standard sizes: the library's default frame and full HD.
 #define KVE_BENCH_SIZES ->Args({352, 240})->Args({1920, 1080})
 

@@ -106,7 +106,7 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
     MonitorHook hook{&Monitor, const_cast<std::atomic<bool> *>(cancel)};
     int result;
     {
-        const auto exclusive = kvehost::ExclusiveIfNeeded(command);
+        const kvehost::ExclusiveRun exclusive(command);
         result = KVE_EffectBySize(command.c_str(), list.data(), width, height, output.pixels.data(),
                                   outSize.width, outSize.height, &hook);
     }

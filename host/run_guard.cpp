@@ -1,6 +1,7 @@
 #include "host/run_guard.h"
 
 #include <atomic>
+#include <stdexcept>
 
 #include "engine/diag.h"
 #include "engine/scanner.h"
@@ -22,6 +23,7 @@ void Sink(std::string_view text, void *) {
 }
 
 std::mutex blockWipeLock;
+thread_local bool blockWipeOnThisThread = false;
 
 bool IsBlockWipe(std::string_view command) {
     const std::vector<std::string> words = SplitWords(command);
@@ -44,9 +46,16 @@ DiagnosticScope::~DiagnosticScope() {
     threadDiagnostics = previous_;
 }
 
-std::unique_lock<std::mutex> ExclusiveIfNeeded(std::string_view command) {
-    if (!IsBlockWipe(command)) return {};
-    return std::unique_lock<std::mutex>(blockWipeLock);
+ExclusiveRun::ExclusiveRun(std::string_view command) {
+    if (!IsBlockWipe(command)) return;
+    if (blockWipeOnThisThread)
+        throw std::runtime_error("a block wipe cannot start while another runs on the same thread");
+    lock_ = std::unique_lock<std::mutex>(blockWipeLock);
+    blockWipeOnThisThread = true;
+}
+
+ExclusiveRun::~ExclusiveRun() {
+    if (lock_.owns_lock()) blockWipeOnThisThread = false;
 }
 
 }  // namespace kvehost

@@ -37,8 +37,21 @@ class DiagnosticScope {
 };
 
 // The block wipes (Wipe numbers above 300) keep their block map in
-// process-wide storage, so no two of them may run at the same time. The
-// returned lock holds them apart and is empty for every other command.
-std::unique_lock<std::mutex> ExclusiveIfNeeded(std::string_view command);
+// process-wide storage, so no two of them may run at the same time. While it
+// lives, the guard of a block-wipe command holds the others apart; for every
+// other command it holds nothing. A block wipe started on a thread that
+// already runs one (from its progress monitor) would wait for itself, so the
+// guard throws std::runtime_error instead.
+class ExclusiveRun {
+  public:
+    explicit ExclusiveRun(std::string_view command);
+    ~ExclusiveRun();
+    ExclusiveRun(const ExclusiveRun &) = delete;
+    ExclusiveRun &operator=(const ExclusiveRun &) = delete;
+    bool Holds() const { return lock_.owns_lock(); }
+
+  private:
+    std::unique_lock<std::mutex> lock_;
+};
 
 }  // namespace kvehost

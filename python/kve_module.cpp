@@ -293,7 +293,7 @@ py::array Effect(const std::string &command, const py::args &frames, const py::o
         py::gil_scoped_release release;
         // Taken without the GIL: a block wipe waiting here must not hold up
         // the one running, whose monitor may need the GIL.
-        const auto exclusive = kvehost::ExclusiveIfNeeded(command);
+        const kvehost::ExclusiveRun exclusive(command);
         status = KVE_EffectBySize(command.c_str(), list.data(), in.width, in.height, output,
                                   declared.width, declared.height, &hook);
     }

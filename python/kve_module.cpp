@@ -171,7 +171,6 @@ struct Monitoring {
     // The exception that stopped the effect (a KeyboardInterrupt, or one the
     // callable raised); it is raised again once the call returns.
     std::optional<py::error_already_set> error;
-    bool callableStopped = false;
     int32_t lastRow = -1, totalRows = 0;
 };
 
@@ -195,7 +194,6 @@ int MonitorRow(MonitorInfo *info, void *userData) {
         const py::object answer = m.progress(info->currentRow + 1, info->totalRows);
         const int truth = PyObject_IsTrue(answer.ptr());
         if (truth < 0) throw py::error_already_set();
-        m.callableStopped = truth == 0;
         return truth;
     } catch (py::error_already_set &error) {
         m.error.emplace(std::move(error));
@@ -209,12 +207,81 @@ int MonitorRow(MonitorInfo *info, void *userData) {
     return 0;
 }
 
-[[noreturn]] void RaiseStopped(const kve::EffectRow &row, const Monitoring &m) {
-    const std::string message =
-        std::string(row.name) + " stopped by the progress callable after row " +
-        std::to_string(m.lastRow + 1) + " of " + std::to_string(m.totalRows);
-    PyErr_SetString(stoppedType, message.c_str());
-    throw py::error_already_set();
+// The size the effect writes (Crop, Resize and the sized fills differ from
+// their input), found without drawing, so that a refusal is reported before
+// any memory is taken.
+kve::EffectCheck CheckedSize(const kve::EffectRow &row, const std::string &command,
+                             std::vector<uint32_t *> &list, Size in, Size declared,
+                             const kvehost::DiagnosticScope &diagnostics) {
+    const kve::EffectCheck check = kve::CheckEffect(command.c_str(), list.data(), in.width,
+                                                    in.height, declared.width, declared.height);
+    if (check.status != kve::EffectCheck::kReady)
+        ThrowValue(kvehost::RefusalMessage(row, diagnostics.Lines(), kvehost::kSilentRefusal));
+    if (int64_t{check.outWidth} * check.outHeight > kvehost::kMaxOutputPixels)
+        ThrowValue(std::string(row.name) + " would draw a frame of shape " +
+                   ShapeText(check.outHeight, check.outWidth) + ", more than kve handles");
+    return check;
+}
+
+// The array the library draws into: the caller's `out` when it takes the
+// words as they are, else a new one.
+py::array DrawingArray(const kve::EffectRow &row, const std::optional<py::array> &target,
+                       const kve::EffectCheck &check, bool reorder) {
+    if (target) {
+        const Size size = SizeOf(*target);
+        if (size.width != check.outWidth || size.height != check.outHeight)
+            ThrowValue("out has shape " + ShapeText(size.height, size.width) + " but " + row.name +
+                       " writes " + ShapeText(check.outHeight, check.outWidth));
+        if (!target->writeable()) ThrowValue("out is read-only");
+        if (!IsPlainBuffer(*target))
+            ThrowValue("out must be C-contiguous and 4-byte aligned (a fresh numpy array is)");
+        if (!reorder) return *target;
+    }
+    return py::array_t<uint8_t>(std::vector<py::ssize_t>{check.outHeight, check.outWidth, 4});
+}
+
+// Copies the inputs the library cannot read in place: strided, misaligned,
+// in the other byte order, or sharing memory with the output.
+void MakeReadable(std::vector<py::array> &inputs, std::vector<uint32_t *> &list,
+                  const py::array &output, const Shuffle &toLibrary) {
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        if (&toLibrary != &kSame || !IsPlainBuffer(inputs[k]) || Overlaps(inputs[k], output)) {
+            inputs[k] = Reordered(inputs[k], toLibrary);
+            list[k] = static_cast<uint32_t *>(inputs[k].mutable_data());
+        }
+    }
+}
+
+// Runs the effect with the GIL released; the result of KVE_EffectBySize.
+int RunReleased(const std::string &command, std::vector<uint32_t *> &list, Size in,
+                py::array &output, Size declared, const py::object &progress) {
+    Monitoring monitoring;
+    monitoring.progress = progress;
+    monitoring.watchSignals = PyThread_get_thread_ident() == mainThread;
+    monitoring.nextSignalCheck = Clock::now() + kSignalCheckInterval;
+    MonitorHook hook{&MonitorRow, &monitoring};
+    auto *pixels = static_cast<uint32_t *>(output.mutable_data());
+    int status;
+    {
+        py::gil_scoped_release release;
+        // Taken without the GIL: a block wipe waiting here must not hold up
+        // the one running, whose monitor may need the GIL.
+        const kvehost::ExclusiveRun exclusive(command);
+        status = KVE_EffectBySize(command.c_str(), list.data(), in.width, in.height, pixels,
+                                  declared.width, declared.height, &hook);
+    }
+    if (monitoring.error) {
+        monitoring.error->restore();
+        throw py::error_already_set();
+    }
+    if (status == -3) {
+        const std::string message =
+            kvehost::CommandWord(command) + " stopped by the progress callable after row " +
+            std::to_string(monitoring.lastRow + 1) + " of " + std::to_string(monitoring.totalRows);
+        PyErr_SetString(stoppedType, message.c_str());
+        throw py::error_already_set();
+    }
+    return status;
 }
 
 py::array Effect(const std::string &command, const py::args &frames, const py::object &outSize,
@@ -240,75 +307,23 @@ py::array Effect(const std::string &command, const py::args &frames, const py::o
         declared = *size;
     else if (target)
         declared = SizeOf(*target);
-
     std::vector<uint32_t *> list;
     for (const py::array &input : inputs)
         list.push_back(static_cast<uint32_t *>(const_cast<void *>(input.data())));
     list.push_back(nullptr);
 
     kvehost::DiagnosticScope diagnostics;
-    // The size the effect writes (Crop, Resize and the sized fills differ from
-    // their input), found without drawing; a refusal is reported before any
-    // memory is taken.
-    const kve::EffectCheck check = kve::CheckEffect(command.c_str(), list.data(), in.width,
-                                                    in.height, declared.width, declared.height);
-    if (check.status != kve::EffectCheck::kReady)
-        ThrowValue(kvehost::RefusalMessage(row, diagnostics.Lines(), kvehost::kSilentRefusal));
-    if (int64_t{check.outWidth} * check.outHeight > kvehost::kMaxOutputPixels)
-        ThrowValue(std::string(row.name) + " would draw a frame of shape " +
-                   ShapeText(check.outHeight, check.outWidth) + ", more than kve handles");
-
-    // The library writes into `result`: the caller's `out` when it can take
-    // the words as they are, else a new array.
-    std::optional<py::array> drawn;
-    if (target) {
-        if (SizeOf(*target).width != check.outWidth || SizeOf(*target).height != check.outHeight)
-            ThrowValue("out has shape " + ShapeText(target->shape(0), target->shape(1)) + " but " +
-                       row.name + " writes " + ShapeText(check.outHeight, check.outWidth));
-        if (!target->writeable()) ThrowValue("out is read-only");
-        if (!IsPlainBuffer(*target))
-            ThrowValue("out must be C-contiguous and 4-byte aligned (a fresh numpy array is)");
-        if (!reorder) drawn = *target;
-    }
-    if (!drawn)
-        drawn = py::array_t<uint8_t>(std::vector<py::ssize_t>{check.outHeight, check.outWidth, 4});
-    py::array result = *drawn;
-    // Inputs the library cannot read in place (strided, misaligned, in the
-    // other byte order, or sharing memory with the output) are copied first.
-    for (size_t k = 0; k < inputs.size(); ++k) {
-        if (reorder || !IsPlainBuffer(inputs[k]) || Overlaps(inputs[k], result)) {
-            inputs[k] = Reordered(inputs[k], toLibrary);
-            list[k] = static_cast<uint32_t *>(inputs[k].mutable_data());
-        }
-    }
-
-    Monitoring monitoring;
-    monitoring.progress = progress;
-    monitoring.watchSignals = PyThread_get_thread_ident() == mainThread;
-    monitoring.nextSignalCheck = Clock::now() + kSignalCheckInterval;
-    MonitorHook hook{&MonitorRow, &monitoring};
-    auto *output = static_cast<uint32_t *>(result.mutable_data());
-    int status;
-    {
-        py::gil_scoped_release release;
-        // Taken without the GIL: a block wipe waiting here must not hold up
-        // the one running, whose monitor may need the GIL.
-        const kvehost::ExclusiveRun exclusive(command);
-        status = KVE_EffectBySize(command.c_str(), list.data(), in.width, in.height, output,
-                                  declared.width, declared.height, &hook);
-    }
-    if (monitoring.error) {
-        monitoring.error->restore();
-        throw py::error_already_set();
-    }
-    if (status == -3) RaiseStopped(row, monitoring);
+    const kve::EffectCheck check = CheckedSize(row, command, list, in, declared, diagnostics);
+    py::array drawn = DrawingArray(row, target, check, reorder);
+    MakeReadable(inputs, list, drawn, toLibrary);
+    const int status = RunReleased(command, list, in, drawn, declared, progress);
     if (status == -4) ThrowValue(kvehost::UnknownMessage(word));
     if (status == -2)
         ThrowValue(kvehost::RefusalMessage(row, diagnostics.Lines(), "malformed parameters"));
     if (!diagnostics.Lines().empty())
         ThrowValue(kvehost::RefusalMessage(row, diagnostics.Lines(), ""));
-    if (!reorder) return result;
-    py::array converted = Reordered(result, ShuffleFrom(channelOrder, false));
+    if (!reorder) return drawn;
+    py::array converted = Reordered(drawn, ShuffleFrom(channelOrder, false));
     if (!target) return converted;
     std::memcpy(target->mutable_data(), converted.data(), static_cast<size_t>(converted.nbytes()));
     return *target;

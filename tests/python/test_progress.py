@@ -3,6 +3,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -158,3 +159,24 @@ def test_threads_with_progress_callables_each_see_their_own_rows():
         seen = list(pool.map(run, [10, 20, 30, 60] * 4))
     for rows, stop_at in zip(seen, [10, 20, 30, 60] * 4):
         assert rows == list(range(1, min(stop_at, 50) + 1))
+
+
+def test_other_threads_run_python_while_an_effect_draws():
+    # The main thread watches a frame being drawn on another thread: seeing
+    # its first row written before its last one means Python ran meanwhile,
+    # so the GIL was released. A call too quick to catch is retried larger.
+    for height in (1000, 3000, 6000):
+        first = np.zeros((height, 1500, 4), np.uint8)
+        second = np.full_like(first, 255)
+        out = np.full_like(first, 7)
+        worker = threading.Thread(target=kve.effect, args=(WIPE, first, second), kwargs={"out": out})
+        worker.start()
+        seen_part_way = False
+        while worker.is_alive():
+            if out[0, -1, 0] != 7 and out[-1, -1, 0] == 7:
+                seen_part_way = True
+                break
+        worker.join()
+        if seen_part_way:
+            return
+    pytest.fail("no Python ran while an effect was drawing")

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "effects/wipe/wipe.h"
 #include "engine/effect_run.h"
 #include "engine/effect_table.h"
 #include "host/effect_words.h"
@@ -358,7 +359,8 @@ order is alpha, red, green, blue; kve.from_rgba() and kve.to_rgba() convert
 from and to the red, green, blue, alpha order of most Python image code, and
 kve.effect(..., channel_order="rgba") does it on the fly.
 
-kve.effect() runs any effect by its command text; kve.effects() lists them.
+kve.effect() runs any effect by its command text; kve.effects() lists them
+and kve.wipe_numbers() the patterns of the Wipe effect.
 )";
 
 const char *kEffectDoc =
@@ -446,5 +448,14 @@ PYBIND11_MODULE(kve, m) {
           "effects()\n\nEvery effect, in the library's table order, as a dict: name, inputs (how\n"
           "many frames it takes), parameters (its text parameters in command order,\n"
           "each a (name, what it must be) pair), usage and an example command.");
+    m.def(
+        "wipe_numbers",
+        [] {
+            py::list numbers;
+            for (const int32_t number : kve::WipeNumbers())
+                numbers.append(number);
+            return numbers;
+        },
+        "wipe_numbers()\n\nEvery pattern number the Wipe effect draws, ascending.");
     m.attr("__version__") = KVE_VERSION;
 }

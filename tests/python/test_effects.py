@@ -7,12 +7,6 @@ from conftest import frames
 
 EFFECTS = kve.effects()
 
-# Wipe numbers from each pattern family: bars, boxes, diagonals, vees,
-# zig-zags, polygons, stars, clocks, fans, sweeps, circles, ellipses and eyes.
-WIPE_NUMBERS = [1, 8, 21, 26, 41, 48, 61, 68, 71, 74, 101, 108, 114, 127, 129,
-                201, 207, 211, 228, 236, 246, 254, 264]
-
-
 @pytest.mark.parametrize("effect", EFFECTS, ids=[e["name"] for e in EFFECTS])
 def test_every_table_example_matches_the_library(library, effect):
     inputs = frames(effect["inputs"])
@@ -32,14 +26,22 @@ def test_effects_on_frames_keep_the_input_size_unless_they_crop(effect):
         assert drawn.shape == (9, 14, 4)
 
 
-@pytest.mark.parametrize("number", WIPE_NUMBERS)
-def test_wipe_sweep_matches_the_library(library, number):
+@pytest.mark.parametrize("number", kve.wipe_numbers())
+def test_every_wipe_number_matches_the_library_across_its_sweep(library, number):
     first, second = frames(2, height=31, width=45, seed=number)
     for progress in (0, 0.13, 0.5, 0.87, 1):
         command = (f"Wipe {number} {progress} 0.08 [0.1 -0.05] 1.2 0.9 15 [6 6] 0.03 "
                    "[(argb) 255 250 200 40]")
         assert np.array_equal(kve.effect(command, first, second),
                               library.effect(command, first, second)), command
+
+
+def test_wipe_numbers_ascend_and_each_draws():
+    numbers = kve.wipe_numbers()
+    assert numbers == sorted(set(numbers)) and numbers
+    first, second = frames(2, height=8, width=8)
+    for number in numbers:
+        kve.effect(f"Wipe {number} 0.5 0 [0 0] 1 1 0 [0 0] 0 [(argb) 0 0 0 0]", first, second)
 
 
 @pytest.mark.parametrize("command", [

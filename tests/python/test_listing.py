@@ -45,6 +45,6 @@ def test_help_shows_an_example_and_every_effect():
 
 
 def test_everything_public_has_a_docstring():
-    for name in ["effect", "effects", "from_rgba", "to_rgba", "Stopped"]:
+    for name in ["effect", "effects", "wipe_numbers", "from_rgba", "to_rgba", "Stopped"]:
         assert getattr(kve, name).__doc__, name
     assert kve.__doc__ and kve.__version__

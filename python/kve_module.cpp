@@ -421,6 +421,9 @@ std::string EffectDoc() {
 
 PYBIND11_MODULE(kve, m) {
     m.doc() = kModuleDoc;
+    // Each docstring opens with its own signature, which names *frames.
+    py::options options;
+    options.disable_function_signatures();
     kvehost::InstallDiagnosticCapture(nullptr);
     mainThread =
         py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();

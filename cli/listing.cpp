@@ -6,6 +6,7 @@
 #include "cli/status.h"
 #include "effects/wipe/wipe.h"
 #include "engine/effect_table.h"
+#include "host/effect_words.h"
 
 namespace kvecli {
 
@@ -13,30 +14,6 @@ namespace {
 
 std::vector<std::string> Words(const char *text) {
     return SplitWords(text ? text : "");
-}
-
-const char *Describe(char letter) {
-    switch (letter) {
-        case 'C':
-            return "coordinate [x y]: [0 0] is the centre, 1 is half the frame width";
-        case 'R':
-            return "rectangle [x1 y1 x2 y2] in centred coordinates";
-        case 'S':
-            return "size [width height] in pixels";
-        case 'c':
-            return "colour [(argb) alpha red green blue], each 0-255";
-        case 'f':
-            return "the word (argb)";
-        case 'i':
-            return "number (its integer part is used)";
-        case 'q':
-            return "whole number (quality)";
-        case 'n':
-        case 'r':
-            return "number";
-        default:
-            return "?";
-    }
 }
 
 std::string InputsText(const kve::EffectRow &row) {
@@ -106,7 +83,8 @@ void List(const std::optional<std::string> &name) {
     for (size_t k = 0; k < count; ++k) {
         const std::string word = k < words.size() ? words[k] : "parameter-" + std::to_string(k + 1);
         if (k < letters.size())
-            std::printf("  %2zu. %-16s %s\n", k + 1, word.c_str(), Describe(letters[k]));
+            std::printf("  %2zu. %-16s %s\n", k + 1, word.c_str(),
+                        kvehost::DescribeKind(letters[k]));
         else
             std::printf("  %2zu. %s\n", k + 1, word.c_str());
     }

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "cli/status.h"
-#include "engine/diag.h"
 #include "engine/effect_run.h"
-#include "engine/scanner.h"
+#include "host/effect_words.h"
+#include "host/run_guard.h"
 #include "libkve.h"
 
 namespace kvecli {
@@ -26,112 +26,30 @@ void OnSignal(int) {
     interrupted.store(true);
 }
 
-// The library reports diagnostics on the thread that runs the effect, so each
-// call collects its own through a per-thread list; anything outside a call
-// goes straight to standard error.
-thread_local std::vector<std::string> *threadDiagnostics = nullptr;
-
-void Sink(std::string_view text, void *) {
-    if (threadDiagnostics)
-        threadDiagnostics->emplace_back(text);
-    else
-        std::fprintf(stderr, "kve: %.*s\n", static_cast<int>(text.size()), text.data());
-}
-
-class DiagnosticScope {
-  public:
-    DiagnosticScope() : previous_(threadDiagnostics) { threadDiagnostics = &lines_; }
-    ~DiagnosticScope() { threadDiagnostics = previous_; }
-    DiagnosticScope(const DiagnosticScope &) = delete;
-    DiagnosticScope &operator=(const DiagnosticScope &) = delete;
-    const std::vector<std::string> &Lines() const { return lines_; }
-
-  private:
-    std::vector<std::string> lines_;
-    std::vector<std::string> *previous_;
-};
-
 int Monitor(MonitorInfo *, void *userData) {
     const auto *cancel = static_cast<const std::atomic<bool> *>(userData);
     return interrupted.load() || (cancel && cancel->load()) ? 0 : 1;
 }
 
 [[noreturn]] void Unknown(const std::string &name) {
-    throw Failure(Exit::kUnknownEffect,
-                  name.empty() ? "empty command"
-                               : "unknown effect \"" + name + "\" (kve list shows every effect)");
-}
-
-// The block wipes (Wipe numbers above 300) keep their block map in
-// process-wide storage, so no two of them may run at the same time.
-std::mutex blockWipeLock;
-
-bool IsBlockWipe(const std::string &command) {
-    const std::vector<std::string> words = SplitWords(command);
-    return words.size() >= 2 && words[0] == "Wipe" && kve::IsNumber(words[1]) &&
-           kve::IntegerValue(words[1]) > 300;
-}
-
-const char *KindOf(char letter) {
-    switch (letter) {
-        case 'C':
-            return "a coordinate [x y]";
-        case 'R':
-            return "a rectangle [x1 y1 x2 y2]";
-        case 'S':
-            return "a size [width height]";
-        case 'c':
-            return "a colour [(argb) alpha red green blue]";
-        case 'f':
-            return "the format word (argb)";
-        case 'i':
-            return "a number (its integer part is used)";
-        case 'q':
-            return "a whole number";
-        default:
-            return "a number";
-    }
-}
-
-// Turns "<Wipe>+3: bad real" into the parameter's name and what it must be.
-// The number counts signature letters from the END of the signature.
-std::string Explain(const kve::EffectRow &row, const std::string &line) {
-    if (!row.signature) return line;
-    const std::string head = std::string("<") + row.name + ">+";
-    if (line.compare(0, head.size(), head) != 0) return line;
-    size_t at = head.size();
-    long index = 0;
-    while (at < line.size() && at < head.size() + 6 && line[at] >= '0' && line[at] <= '9')
-        index = index * 10 + (line[at++] - '0');
-    if (at == head.size() || line.compare(at, 6, ": bad ") != 0) return line;
-    const std::string_view signature = row.signature;
-    const long position = static_cast<long>(signature.size()) - 1 - index;
-    if (position < 0) return line;
-    const char letter = signature[static_cast<size_t>(position)];
-    if (letter == 'I') return line + " (an input frame is missing)";
-    const auto textPosition = std::count_if(signature.begin(), signature.begin() + position,
-                                            [](char c) { return c != 'I'; });
-    const std::vector<std::string> names = SplitWords(row.params);
-    std::string what = "parameter " + std::to_string(textPosition + 1);
-    if (static_cast<size_t>(textPosition) < names.size())
-        what += " (" + names[static_cast<size_t>(textPosition)] + ")";
-    return line + ": " + what + " must be " + KindOf(letter);
+    std::string message = kvehost::UnknownMessage(name);
+    if (!name.empty()) message += " (kve list shows every effect)";
+    throw Failure(Exit::kUnknownEffect, message);
 }
 
 [[noreturn]] void Refuse(const kve::EffectRow &row, const std::vector<std::string> &lines,
                          const std::string &fallback) {
-    std::string message = std::string(row.name) + " refused its parameters";
-    if (lines.empty()) message += " (" + fallback + ")";
-    for (const std::string &line : lines)
-        message += "\n  " + Explain(row, line);
-    message += "\n  usage: " + UsageLine(row);
-    throw Failure(Exit::kRefused, message);
+    throw Failure(Exit::kRefused, kvehost::RefusalMessage(row, lines, fallback));
+}
+
+void PrintUnscoped(std::string_view text) {
+    std::fprintf(stderr, "kve: %.*s\n", static_cast<int>(text.size()), text.data());
 }
 
 }  // namespace
 
 void InstallProcessHooks() {
-    kve::SetDiagnosticSink(&Sink);
+    kvehost::InstallDiagnosticCapture(&PrintUnscoped);
     struct sigaction action {};
     action.sa_handler = &OnSignal;
     sigemptyset(&action.sa_mask);
@@ -146,39 +64,11 @@ bool Interrupted() {
     return interrupted.load();
 }
 
-std::vector<std::string> SplitWords(std::string_view text) {
-    std::vector<std::string> words;
-    std::istringstream in{std::string(text)};
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
-}
-
 const kve::EffectRow &EffectOf(std::string_view command) {
-    // The word the library's dispatcher reads: after spaces and tabs, up to
-    // the next space or tab.
-    while (!command.empty() && kve::IsBlank(command.front()))
-        command.remove_prefix(1);
-    const std::string name(command.substr(0, command.find_first_of(" \t")));
+    const std::string name = kvehost::CommandWord(command);
     const kve::EffectRow *row = kve::FindEffect(name);
     if (!row) Unknown(name);
     return *row;
-}
-
-int ImagesNeeded(const kve::EffectRow &row) {
-    if (row.transition || !row.signature) return 2;
-    const std::string_view signature = row.signature;
-    return static_cast<int>(std::count(signature.begin(), signature.end(), 'I'));
-}
-
-std::string UsageLine(const kve::EffectRow &row) {
-    std::string line = row.name;
-    for (const std::string &word : SplitWords(row.params))
-        line += " <" + word + ">";
-    const int images = ImagesNeeded(row);
-    if (images > 0)
-        line += "   (" + std::to_string(images) + (images == 1 ? " input)" : " inputs)");
-    return line;
 }
 
 Image RunCommand(const std::string &command, std::span<const Image> inputs, Size outSize,
@@ -201,14 +91,13 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
     }
     list.push_back(nullptr);
 
-    DiagnosticScope diagnostics;
+    kvehost::DiagnosticScope diagnostics;
     const kve::EffectCheck check = kve::CheckEffect(command.c_str(), list.data(), width, height,
                                                     outSize.width, outSize.height);
     if (check.status == kve::EffectCheck::kUnknownName) Unknown(row.name);
     if (check.status == kve::EffectCheck::kAbandoned)
-        Refuse(row, diagnostics.Lines(),
-               "a parameter is missing, a colour is not [(argb) a r g b], or the output is empty");
-    if (int64_t{check.outWidth} * check.outHeight > (int64_t{1} << 28))
+        Refuse(row, diagnostics.Lines(), kvehost::kSilentRefusal);
+    if (int64_t{check.outWidth} * check.outHeight > kvehost::kMaxOutputPixels)
         throw Failure(Exit::kRefused, std::string(row.name) + " would draw a " +
                                           SizeText(check.outWidth, check.outHeight) +
                                           " frame, more than the tool handles");
@@ -217,8 +106,7 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
     MonitorHook hook{&Monitor, const_cast<std::atomic<bool> *>(cancel)};
     int result;
     {
-        std::unique_lock<std::mutex> exclusive(blockWipeLock, std::defer_lock);
-        if (IsBlockWipe(command)) exclusive.lock();
+        const kvehost::ExclusiveRun exclusive(command);
         result = KVE_EffectBySize(command.c_str(), list.data(), width, height, output.pixels.data(),
                                   outSize.width, outSize.height, &hook);
     }

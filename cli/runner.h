@@ -13,6 +13,7 @@
 
 #include "cli/image.h"
 #include "engine/effect_table.h"
+#include "host/effect_words.h"
 
 namespace kvecli {
 
@@ -21,17 +22,12 @@ namespace kvecli {
 void InstallProcessHooks();
 bool Interrupted();
 
-// The blank-separated words of a text.
-std::vector<std::string> SplitWords(std::string_view text);
-
 // The effect row a command names (the word at its head), or an
 // unknown-effect failure.
 const kve::EffectRow &EffectOf(std::string_view command);
-// How many input frames the effect reads: its image letters, or two for the
-// composite transitions, which run between a first and a second frame.
-int ImagesNeeded(const kve::EffectRow &row);
-// The text parameters of an effect as a usage line: "Wipe number progress ...".
-std::string UsageLine(const kve::EffectRow &row);
+using kvehost::ImagesNeeded;
+using kvehost::SplitWords;
+using kvehost::UsageLine;
 
 // Runs one command on `inputs` (all one size; the effect takes as many as it
 // needs) and returns the frame it drew, sized as the effect sizes it (Crop,

@@ -7,6 +7,7 @@ packages=(
   g++ cmake make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libspng-dev libcli11-dev
+  python3 python3-dev python3-pybind11 python3-numpy python3-pytest
   ffmpeg
   clang libclang-rt-dev
 )

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libspng-dev libcli11-dev
   ffmpeg
+  frei0r-plugins-dev melt
   clang libclang-rt-dev
 )
 

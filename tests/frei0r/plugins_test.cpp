@@ -10,6 +10,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/effect_run.h"
@@ -260,6 +261,48 @@ TEST_P(EachPlugin, RefusesFramesItCannotHold) {
     EXPECT_EQ(entry_.construct(0, 10), nullptr);
     EXPECT_EQ(entry_.construct(10, 0), nullptr);
     EXPECT_EQ(entry_.construct(65536, 65536), nullptr);
+}
+
+// Hosts run instances on several threads at once (MLT keeps one per
+// thread): each draws as it would alone, whatever the others do.
+TEST(Frei0rPlugins, InstancesOnSeveralThreadsDrawAsEachDrawsAlone) {
+    for (const char *effect : {"Wipe", "Add_Noise", "Push"}) {
+        SCOPED_TRACE(effect);
+        Plugin plugin(effect);
+        ASSERT_TRUE(plugin.Loaded()) << dlerror();
+        Entry entry{};
+        ASSERT_TRUE(plugin.Bind(entry));
+        ASSERT_EQ(entry.init(), 1);
+        constexpr int kThreads = 4;
+        const auto draw = [&](int thread) {
+            const unsigned width = 31 + 2 * unsigned(thread), height = 17;
+            f0r_instance_t instance = entry.construct(width, height);
+            double progress = 0.2 * thread;
+            entry.setParam(instance, &progress, 1);
+            const auto a = HostFrame(width, height, 7), b = HostFrame(width, height, 9);
+            std::vector<uint32_t> output(size_t{width} * height), first;
+            for (int round = 0; round < 20; ++round) {
+                entry.update2(instance, round, a.data(), b.data(), nullptr, output.data());
+                if (round == 0) first = output;
+                if (output != first) return std::vector<uint32_t>{};
+            }
+            entry.destruct(instance);
+            return first;
+        };
+        std::vector<std::vector<uint32_t>> alone, together(kThreads);
+        for (int t = 0; t < kThreads; ++t)
+            alone.push_back(draw(t));
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] { together[size_t(t)] = draw(t); });
+        for (std::thread &thread : threads)
+            thread.join();
+        for (int t = 0; t < kThreads; ++t) {
+            EXPECT_FALSE(alone[size_t(t)].empty()) << "an instance drew differently twice";
+            EXPECT_EQ(together[size_t(t)], alone[size_t(t)]) << "thread " << t;
+        }
+        entry.deinit();
+    }
 }
 
 std::vector<std::string> PluginNames() {

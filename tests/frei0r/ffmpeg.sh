@@ -29,6 +29,13 @@ compare() {
     ff -f rawvideo -pix_fmt argb -s $size -i source.raw -vf "format=rgba,$filter" \
         -f rawvideo -pix_fmt argb got.raw
     "$KVE" pipe "$command" --size $size <source.raw >want.raw
+    if [ "$(stat -c %s want.raw)" -ne "$(stat -c %s source.raw)" ]; then
+        # The effect writes another size (a cut-out, a resize): the plugin
+        # shows its top-left part, which kve pipe does not make.
+        [ "$(stat -c %s got.raw)" -eq "$(stat -c %s source.raw)" ] || fail "$file changed the size"
+        echo "ok: ffmpeg -vf $filter ran (\"$command\" writes another size; not compared)"
+        return
+    fi
     cmp -s got.raw want.raw || fail "ffmpeg -vf $filter differs from kve pipe \"$command\""
     echo "ok: ffmpeg -vf $filter equals kve pipe \"$command\""
 }
@@ -46,4 +53,6 @@ compare Translate "0.75/0.5" "Translate [0.5 0]"
 compare Crop "0.25/0.25|0.75/1|1|0.5" "Crop [-0.5 -0.28125 0.5 0.5625] 4 0.5"
 compare ChromaKey "1/0/0|0.5|0.25" "ChromaKey [(argb) 128 255 0 0] 0.25"
 compare Add_Noise "0.5|0.5|0.25|1" "Add_Noise 0.5 0.5 0.25 1"
+# A cut-out writes a smaller frame; the plugin keeps the host's size.
+compare Crop "0.25/0.25|0.75/0.75|0" "Crop [-0.5 -0.28125 0.5 0.28125] 0 0.35"
 echo "ok: $count filter plugins in FFmpeg"

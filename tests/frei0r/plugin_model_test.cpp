@@ -96,15 +96,17 @@ TEST(Frei0rModel, DefaultsReproduceTheExamples) {
 }
 
 TEST(Frei0rModel, EveryDefaultCommandIsAcceptedAtOddSizes) {
+    const int32_t sizes[][2] = {{33, 19}, {97, 55}};
     for (const kve::EffectRow &row : kve::EffectTable()) {
         const auto model = kvefrei0r::BuildModel(row);
         ASSERT_TRUE(model) << row.name;
-        for (const int32_t width : {1, 3, 97}) {
+        for (const auto &size : sizes) {
+            const int32_t width = size[0], height = size[1];
             const std::string command = kvefrei0r::CommandText(
-                *model, kvefrei0r::DefaultValues(*model, width, 5), width, 5);
-            std::vector<uint32_t> frame(size_t(width) * 5, 0);
+                *model, kvefrei0r::DefaultValues(*model, width, height), width, height);
+            std::vector<uint32_t> frame(size_t(width) * size_t(height), 0);
             uint32_t *frames[] = {frame.data(), frame.data(), frame.data(), nullptr};
-            EXPECT_EQ(kve::CheckEffect(command.c_str(), frames, width, 5, 0, 0).status,
+            EXPECT_EQ(kve::CheckEffect(command.c_str(), frames, width, height, 0, 0).status,
                       kve::EffectCheck::kReady)
                 << command;
         }

@@ -1,6 +1,7 @@
 # FFmpeg's frei0r filter as a real host: every filter plugin on FFmpeg's test
 # source (with alpha varying) compared byte for byte with kve pipe running
-# the command the plugin runs on the same frames.
+# the command the plugin runs on the same frames, and every source plugin
+# through frei0r_src.
 source "$(dirname "$0")/host_lib.sh"
 command -v ffmpeg >/dev/null || fail "ffmpeg is missing (scripts/deps.sh installs it)"
 
@@ -46,6 +47,19 @@ for effect in $(plugins filter); do
     count=$((count + 1))
 done
 [ "$count" -ge 1 ] || fail "no filter plugin found"
+
+# Source plugins through FFmpeg's frei0r_src, against kve render of the same
+# command.
+for effect in $(plugins source); do
+    file=$(plugin_file "$effect")
+    command=$("$COMMAND" command "$effect" $size)
+    ff -f lavfi -i "frei0r_src=size=$size:framerate=10:filter_name=$file:filter_params=" \
+        -frames:v 2 -f rawvideo -pix_fmt argb got.raw
+    "$KVE" render "$command" --size $size --alpha -o want.png
+    ff -i want.png -f rawvideo -pix_fmt argb want.raw
+    cat want.raw want.raw | cmp -s got.raw - || fail "frei0r_src $file differs from kve render \"$command\""
+    echo "ok: ffmpeg frei0r_src=$file equals kve render \"$command\""
+done
 
 # Values through FFmpeg's own parameter syntax, with the commands they map to.
 compare Fade "0.25" "Fade 0.5"

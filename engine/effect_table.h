@@ -33,6 +33,14 @@ struct EffectRow {
     // for listings; and a command that shows the effect well.
     const char *params = "";
     const char *example = "";
+    // For hosts that set every parameter as a number from 0 to 1 (the frei0r
+    // plugins): the useful range of each text parameter, in command order, as
+    // "low:high" words; "-" or a missing word keeps the default of the
+    // parameter's letter. low may exceed high: "1:0" runs a progress backwards.
+    const char *ranges = "";
+    // The letters of a composite transition's own parameter text, as if it
+    // had a signature (images excluded), for the same hosts.
+    const char *textLetters = "";
 };
 
 std::span<const EffectRow> EffectTable();

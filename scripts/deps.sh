@@ -9,6 +9,7 @@ packages=(
   libspng-dev libcli11-dev
   python3 python3-dev python3-pybind11 python3-numpy python3-pytest
   ffmpeg
+  frei0r-plugins-dev melt
   clang libclang-rt-dev
 )
 

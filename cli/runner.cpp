@@ -62,16 +62,6 @@ int Monitor(MonitorInfo *, void *userData) {
                                : "unknown effect \"" + name + "\" (kve list shows every effect)");
 }
 
-// The block wipes (Wipe numbers above 300) keep their block map in
-// process-wide storage, so no two of them may run at the same time.
-std::mutex blockWipeLock;
-
-bool IsBlockWipe(const std::string &command) {
-    const std::vector<std::string> words = SplitWords(command);
-    return words.size() >= 2 && words[0] == "Wipe" && kve::IsNumber(words[1]) &&
-           kve::IntegerValue(words[1]) > 300;
-}
-
 const char *KindOf(char letter) {
     switch (letter) {
         case 'C':
@@ -215,13 +205,8 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
 
     Image output(check.outWidth, check.outHeight);
     MonitorHook hook{&Monitor, const_cast<std::atomic<bool> *>(cancel)};
-    int result;
-    {
-        std::unique_lock<std::mutex> exclusive(blockWipeLock, std::defer_lock);
-        if (IsBlockWipe(command)) exclusive.lock();
-        result = KVE_EffectBySize(command.c_str(), list.data(), width, height, output.pixels.data(),
-                                  outSize.width, outSize.height, &hook);
-    }
+    const int result = KVE_EffectBySize(command.c_str(), list.data(), width, height,
+                                        output.pixels.data(), outSize.width, outSize.height, &hook);
     if (result == -4) Unknown(row.name);
     if (result == -3) throw Failure(Exit::kStopped, std::string(row.name) + " stopped");
     if (result == -2) Refuse(row, diagnostics.Lines(), "malformed parameters");

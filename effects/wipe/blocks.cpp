@@ -372,7 +372,8 @@ struct OrderFill {
     uint8_t *map;
     uint8_t *visited;
     int32_t cols;
-    int64_t n, head, spread, place;  // place: the next place number
+    int64_t n, place;  // the places to fill; the next place number
+    double head, spread;
     int firstPlace;
 };
 
@@ -449,9 +450,9 @@ bool SetUpBlockWipe(const ArgBlock &in, int32_t W, int32_t H, const BlockWipeScr
     fill.map = s.map;
     fill.visited = s.visited;
     fill.cols = state.grid.cols;
-    fill.head = SaturatingCount(Ease(progress) * (state.band + 1) * static_cast<double>(total));
-    fill.spread = SaturatingCount(std::trunc(state.band) * static_cast<double>(total));
-    fill.n = std::min(total, fill.head);
+    fill.head = std::trunc(Ease(progress) * (state.band + 1) * static_cast<double>(total));
+    fill.spread = std::trunc(state.band) * static_cast<double>(total);
+    fill.n = std::min(total, SaturatingCount(fill.head));
     fill.place = 0;
     fill.firstPlace = order->firstPlace;
     std::memset(s.map, 0, static_cast<size_t>(total));
@@ -513,10 +514,10 @@ int BlockFirstPlace(int32_t number) {
     return order ? order->firstPlace : -1;
 }
 
-int32_t BlockLevel(int64_t place, int64_t head, int64_t spread) {
-    const int64_t ahead = head - place;
+int32_t BlockLevel(int64_t place, double head, double spread) {
+    const double ahead = head - static_cast<double>(place);
     if (spread <= 0 || ahead > spread) return 255;
-    const double level = static_cast<double>(ahead) * 255.0 / static_cast<double>(spread);
+    const double level = ahead * 255.0 / spread;
     if (!(level > 0)) return 0;
     return level >= 255 ? 255 : static_cast<int32_t>(level);
 }

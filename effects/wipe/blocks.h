@@ -48,7 +48,9 @@ int BlockFirstPlace(int32_t number);
 
 // The level (0 = B, 255 = A) of the block at `place` when the head of the
 // progression has reached `head`, with a soft band `spread` places long.
-int32_t BlockLevel(int64_t place, int64_t head, int64_t spread);
+// Head and spread are whole numbers kept in double: with a wide border on
+// many blocks they pass any integer type.
+int32_t BlockLevel(int64_t place, double head, double spread);
 
 // The feedback mask of the random orders' shift register for `total` blocks:
 // the largest mask whose register runs through every non-zero value below

@@ -524,15 +524,12 @@ int32_t BlockLevel(int64_t place, double head, double spread) {
 
 uint32_t LfsrTaps(int64_t total) {
     // The mask depends only on the register's width; each thread keeps the
-    // last one it searched for.
-    thread_local int32_t cachedBits = 0;
-    thread_local uint32_t cachedMask = 0;
+    // masks it has searched for (0: not yet).
+    thread_local std::array<uint32_t, 33> masks{};
     const int32_t bits = BitsFor(total);
-    if (bits != cachedBits) {
-        cachedMask = SearchTaps(bits);
-        cachedBits = bits;
-    }
-    return cachedMask;
+    uint32_t &mask = masks[static_cast<size_t>(bits)];
+    if (mask == 0) mask = SearchTaps(bits);
+    return mask;
 }
 
 uint32_t KeptBlockSeed() {

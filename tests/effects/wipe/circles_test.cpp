@@ -252,6 +252,35 @@ TEST(CircleGenerator, HardRunsAreHardAndSpansHoldTheShapesKeys) {
     EXPECT_GT(softPixels, 10000);
 }
 
+TEST(CircleGenerator, FifthSpanRunsToTheEndOfTheRow) {
+    // The centre row of the wide rounded rectangle crosses two rings on each
+    // side and the two hard cuts: more stretches than five spans hold.
+    RowGenerator gen(Args(124, 0.4, 240, 240, 0.02));
+    for (int32_t y = 0; y <= 120; ++y)
+        ASSERT_EQ(gen.Row(y), 0);
+    const int32_t *spans = gen.scratch.spans;
+    EXPECT_LT(spans[8], 240);
+    EXPECT_EQ(spans[9], 239);
+    for (int i = 10; i < kSpanEntries; ++i)
+        EXPECT_EQ(spans[i], 240) << i;
+}
+
+TEST(CircleWipeEffect, RowsWiderThanTheOldLimitWork) {
+    const int32_t w = 20000, h = 4;
+    Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
+    const auto run = test::RunEffect(
+        Command(119, 0.02, "0.001 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
+    // Radius 0.02 * (V + E) = 200.4 about (10000, 2): A in the middle, B far out.
+    for (int32_t y = 0; y < h; ++y) {
+        const size_t row = static_cast<size_t>(y) * w;
+        EXPECT_EQ(run.output[row + 10000], kA);
+        EXPECT_EQ(run.output[row + 9825], kA);
+        EXPECT_EQ(run.output[row + 9790], kB);
+        EXPECT_EQ(run.output[row + w - 1], kB);
+        EXPECT_EQ(run.output[row], kB);
+    }
+}
+
 TEST(CircleGenerator, DegenerateFiguresAreGuarded) {
     // 131 with a soft band of exactly half the half-diagonal: 200 x 150 has
     // V = 125, and E = 62.5 makes the taper's denominator 0. The shape shows

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "engine/diag.h"
@@ -269,17 +270,157 @@ Crossing CrossRow(const WipeCircleState &s, const CircleRecord &c, double radius
 
 // ---- the walk ----------------------------------------------------------------------
 
-bool InsideInterval(const WipeCircleState &s, int32_t x) {
-    for (int i = 0; i < s.intervals; ++i)
-        if (s.lo[i] <= x && x < s.hi[i]) return true;
-    return false;
+// Sorts the row's intervals by their start and joins those that overlap or
+// touch: a pixel lies in the union exactly when it lies in one of them, and
+// the first start of the union after a pixel outside it is the first start
+// of any interval after it.
+void JoinIntervals(WipeCircleState &s) {
+    for (int i = 1; i < s.intervals; ++i)
+        for (int j = i; j > 0 && s.lo[j - 1] > s.lo[j]; --j) {
+            std::swap(s.lo[j - 1], s.lo[j]);
+            std::swap(s.hi[j - 1], s.hi[j]);
+        }
+    int n = 0;
+    for (int i = 0; i < s.intervals; ++i) {
+        if (n > 0 && s.lo[i] <= s.hi[n - 1]) {
+            s.hi[n - 1] = std::max(s.hi[n - 1], s.hi[i]);
+            continue;
+        }
+        s.lo[n] = s.lo[i];
+        s.hi[n] = s.hi[i];
+        ++n;
+    }
+    s.intervals = n;
 }
 
-int32_t NextIntervalStart(const WipeCircleState &s, int32_t x, int32_t W) {
-    int32_t next = W;
-    for (int i = 0; i < s.intervals; ++i)
-        if (s.lo[i] > x) next = std::min(next, s.lo[i]);
-    return next;
+// The keys of a range with the row terms set: the same operations as
+// CircleKeyAt, in the same order, with the shape's combination compiled in.
+template <int32_t kNumber>
+void FillKeysOf(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
+    const double y = s.rowY, Y = y - s.cy;
+    for (int32_t x = from; x <= to; ++x) {
+        const double X = x - s.cx;
+        auto c = [&](int i) {
+            const CircleRecord &r = s.circle[i];
+            const double u = r.dx + (s.transformed ? s.m11 * X + s.rowU[i] : X);
+            const double v = r.dy + (s.transformed ? s.m21 * X + s.rowV[i] : Y);
+            return RingKey(r.c - r.k * std::sqrt(u * u + v * v));
+        };
+        auto l = [&](int i) {
+            const EdgeRecord &e = s.line[i];
+            return EdgeKey(e.a * x + s.rowB[i] + e.c);
+        };
+        double key;
+        if constexpr (kNumber == 119 || kNumber == 120 || kNumber == 121) {
+            key = c(0);
+        } else if constexpr (kNumber == 122 || kNumber == 123) {
+            key = c(0) * c(1);
+        } else if constexpr (kNumber == 124 || kNumber == 125) {
+            key = std::max({c(0), c(1), std::min({l(0), l(1), l(2), l(3)})});
+        } else if constexpr (kNumber == 130) {
+            const double band = l(0) * l(1);
+            key = std::max((1 - band) * std::max(c(0), c(1)),
+                           band * std::min({c(2), c(3), 1 - c(4)}));
+        } else {
+            key = 1 - (1 - c(0)) * (1 - l(0) * l(1) * l(2) * l(3));
+        }
+        keys[x] = static_cast<float>(key);
+    }
+}
+
+#if defined(__SSE2__)
+inline KeyPair Sqrt(KeyPair p) {
+    return {_mm_sqrt_pd(p.v)};
+}
+#else
+inline KeyPair Sqrt(KeyPair p) {
+    return {{std::sqrt(p.v[0]), std::sqrt(p.v[1])}};
+}
+#endif
+
+// RingKey of two ramps: every branch of Ease computed with the scalar
+// operations, each lane taking the one its branch picks.
+inline KeyPair RingKey(KeyPair t) {
+    const KeyPair zero = Pair(0), one = Pair(1);
+    const KeyPair rising = Pair(2) * t * t;
+    const KeyPair u = 1 - t;
+    const KeyPair falling = 1 - Pair(2) * u * u;
+    KeyPair k = Choose(Less(t, Pair(0.5)), rising, falling);
+    k = Choose(LessEqual(t, one), k, one);
+    k = Choose(Less(t, zero), zero, k);
+    // A ramp that is not a number fails every comparison, also this one.
+    return Choose(LessEqual(t, Pair(std::numeric_limits<double>::infinity())), k, zero);
+}
+
+// FillKeysOf two pixels at a time: the same operations lane by lane.
+template <int32_t kNumber>
+void FillKeyPairsOf(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
+    const double y = s.rowY, Y = y - s.cy;
+    int32_t x = from;
+    for (; x + 1 <= to; x += 2) {
+        const KeyPair X = Pair(x - s.cx, (x + 1) - s.cx);
+        const KeyPair xs = Pair(x, x + 1);
+        auto c = [&](int i) {
+            const CircleRecord &r = s.circle[i];
+            const KeyPair u = Pair(r.dx) + (s.transformed ? Pair(s.m11) * X + Pair(s.rowU[i]) : X);
+            const KeyPair v =
+                Pair(r.dy) + (s.transformed ? Pair(s.m21) * X + Pair(s.rowV[i]) : Pair(Y));
+            return RingKey(Pair(r.c) - Pair(r.k) * Sqrt(u * u + v * v));
+        };
+        auto l = [&](int i) {
+            const EdgeRecord &e = s.line[i];
+            return EdgeKeyOf<EdgeKeyKind::kPlain>(Pair(e.a) * xs + Pair(s.rowB[i]) + Pair(e.c));
+        };
+        KeyPair key;
+        if constexpr (kNumber == 119 || kNumber == 120 || kNumber == 121) {
+            key = c(0);
+        } else if constexpr (kNumber == 122 || kNumber == 123) {
+            key = c(0) * c(1);
+        } else if constexpr (kNumber == 124 || kNumber == 125) {
+            key = Max(Max(c(0), c(1)), Min(Min(Min(l(0), l(1)), l(2)), l(3)));
+        } else if constexpr (kNumber == 130) {
+            const KeyPair band = l(0) * l(1);
+            key = Max((1 - band) * Max(c(0), c(1)), band * Min(Min(c(2), c(3)), 1 - c(4)));
+        } else {
+            key = 1 - (1 - c(0)) * (1 - l(0) * l(1) * l(2) * l(3));
+        }
+        StoreFloats(keys + x, key);
+    }
+    if (x <= to) FillKeysOf<kNumber>(s, x, to, keys);
+}
+
+void FillKeysUniform(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
+    for (int32_t x = from; x <= to; ++x)
+        keys[x] = static_cast<float>(s.uniformKey);
+}
+
+void FillKeysReference(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
+    for (int32_t x = from; x <= to; ++x)
+        keys[x] = static_cast<float>(CircleKeyAt(s, x, s.rowY));
+}
+
+CircleKeyRange FastLoopOf(int32_t number) {
+    switch (number) {
+        case 119:
+            return FillKeyPairsOf<119>;
+        case 120:
+            return FillKeyPairsOf<120>;
+        case 121:
+            return FillKeyPairsOf<121>;
+        case 122:
+            return FillKeyPairsOf<122>;
+        case 123:
+            return FillKeyPairsOf<123>;
+        case 124:
+            return FillKeyPairsOf<124>;
+        case 125:
+            return FillKeyPairsOf<125>;
+        case 130:
+            return FillKeyPairsOf<130>;
+        case 131:
+            return FillKeyPairsOf<131>;
+    }
+    return FillKeysReference;
 }
 
 constexpr int kMaxCircleSpans = 5;
@@ -442,10 +583,26 @@ std::span<const int32_t> CircleWipeNumbers() {
     return kCircleNumbers;
 }
 
+void SetCircleRow(WipeCircleState &s, int32_t y) {
+    s.rowY = y;
+    const double Y = y - s.cy;
+    for (int i = 0; i < s.circles; ++i) {
+        s.rowU[i] = s.m12 * Y;
+        s.rowV[i] = s.m22 * Y;
+    }
+    for (int i = 0; i < s.lines; ++i)
+        s.rowB[i] = s.line[i].b * y;
+}
+
+CircleKeyLoops CircleKeyLoopsOf(int32_t number) {
+    return {FillKeysReference, FastLoopOf(number)};
+}
+
 // The row is walked from the left. Inside an interval, or on a soft pixel,
 // the current span grows to take the next pixel too; on a hard pixel outside
 // every interval the span is closed and the walk jumps to the next interval.
-// The fifth span takes the rest of the row pixel by pixel.
+// The fifth span takes the rest of the row pixel by pixel. The keys of a
+// stretch inside an interval are computed in one go.
 int CircleWipe(const WipeRowArgs &row, const WipeScratch &scratch) {
     WipeCircleState &s = *scratch.circles;
     if (row.first && !SetUpCircleShape(row, s)) return 1;
@@ -454,23 +611,35 @@ int CircleWipe(const WipeRowArgs &row, const WipeScratch &scratch) {
     int32_t *spans = scratch.spans;
     float *keys = scratch.keys;
     FindCircleIntervals(s, W, y);
+    JoinIntervals(s);
+    SetCircleRow(s, y);
+    const CircleKeyRange fill = s.uniform ? FillKeysUniform : FastLoopOf(s.number);
     auto keyAt = [&](int32_t x) {
-        const double k = CircleKeyAt(s, x, y);
-        keys[x] = static_cast<float>(k);
-        return k;
+        fill(s, x, x, keys);
+        return keys[x];
     };
 
     int pair = 0;
     spans[0] = spans[1] = 0;  // while walking a span is [start, end)
     int32_t x = 0;
+    int m = 0;  // the first interval that ends after x
     while (x < W) {
-        const double key = keyAt(x);
-        if ((0 < key && key < 1) || InsideInterval(s, x) || pair == kMaxCircleSpans - 1) {
+        while (m < s.intervals && s.hi[m] <= x)
+            ++m;
+        if (pair == kMaxCircleSpans - 1 || (m < s.intervals && s.lo[m] <= x)) {
+            const int32_t end = pair == kMaxCircleSpans - 1 ? W : s.hi[m];
+            fill(s, x, end - 1, keys);
+            spans[2 * pair + 1] = end;
+            x = end;
+            continue;
+        }
+        const float key = keyAt(x);
+        if (0 < key && key < 1) {
             spans[2 * pair + 1] = x + 1;
             ++x;
             continue;
         }
-        const int32_t next = NextIntervalStart(s, x, W);
+        const int32_t next = m < s.intervals ? s.lo[m] : W;
         if (spans[2 * pair] != spans[2 * pair + 1]) {
             keyAt(spans[2 * pair + 1] + 1);
             ++pair;

@@ -39,6 +39,11 @@ struct WipeCircleState {
     // The row's soft intervals [lo, hi), pixels lo .. hi-1.
     int32_t lo[kMaxCircleIntervals] = {}, hi[kMaxCircleIntervals] = {};
     int intervals = 0;
+    // The row's terms of the keys that do not change along it: each circle's
+    // share of its matrix rows from Y, each line's b*y.
+    double rowY = 0;
+    double rowU[kMaxCircles] = {}, rowV[kMaxCircles] = {};
+    double rowB[kMaxCircleLines] = {};
 };
 
 // Builds the shape of row.number; false for a number that is not round.
@@ -49,6 +54,19 @@ double CircleKeyAt(const WipeCircleState &state, double x, double y);
 
 // Finds the row's soft intervals into the state.
 void FindCircleIntervals(WipeCircleState &state, int32_t width, int32_t y);
+
+// Sets the row terms of row y.
+void SetCircleRow(WipeCircleState &state, int32_t y);
+
+// Writes keys[x] = CircleKeyAt(state, x, y) for x in [from, to] on the row
+// set last: the plain per-pixel reference and the loop the generator runs,
+// which must give identical keys.
+using CircleKeyRange = void (*)(const WipeCircleState &state, int32_t from, int32_t to,
+                                float *keys);
+struct CircleKeyLoops {
+    CircleKeyRange reference, fast;
+};
+CircleKeyLoops CircleKeyLoopsOf(int32_t number);
 
 // The round numbers, ascending.
 std::span<const int32_t> CircleWipeNumbers();

@@ -267,11 +267,13 @@ bool WalkDiagonalPair(const Walker &w, const BlockOrder &order) {
     int32_t r, c;
     if (rows < cols) {
         r = rows - 1;
-        const bool rowsOddColsEven = ((rows + 1) / 2) * (cols / 2) * 4 == (rows + 1) * cols;
+        const int64_t R = rows, C = cols;
+        const bool rowsOddColsEven = ((R + 1) / 2) * (C / 2) * 4 == (R + 1) * C;
         c = rowsOddColsEven ? cols / 2 - rows / 2 - 1 : cols / 2 - rows / 2;
     } else {
         c = 0;
-        const bool bothOdd = ((cols + 1) / 2) * ((rows + 1) / 2) * 4 == (cols + 1) * (rows + 1);
+        const int64_t R = rows, C = cols;
+        const bool bothOdd = ((C + 1) / 2) * ((R + 1) / 2) * 4 == (C + 1) * (R + 1);
         r = bothOdd ? cols / 2 + rows / 2 : cols / 2 - 1 + rows / 2;
     }
     int32_t dc = 1, dr = -1;

@@ -67,6 +67,26 @@ uint32_t KeptBlockSeed();
 // Every block wipe number, ascending.
 std::span<const int32_t> BlockWipeNumbers();
 
+// ---- mixing a block in transition -----------------------------------------------
+
+// The weights of A, B and the border colour for a block's level, constant
+// over the block, and the alpha they give.
+struct BlockMix {
+    float a = 0, b = 0, c = 0;
+    int32_t alpha = 0;
+    float red = 0, green = 0, blue = 0;  // the border colour
+};
+BlockMix BlockMixOf(int32_t level, double border, double softness, Pixel colour);
+
+// Mixes `count` pixels of A and B into out: the plain per-pixel reference and
+// the variant the effect runs, which must give identical words.
+using BlockMixRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int64_t count,
+                             const BlockMix &mix);
+struct BlockMixKernels {
+    BlockMixRow reference, fast;
+};
+BlockMixKernels BlockMixRows();
+
 // ---- per-call storage ----------------------------------------------------------
 
 // Built on the first row, read on every row of the same call.

@@ -200,6 +200,39 @@ TEST(BlockLfsr, MaskIsTheLargestWithAFullCycle) {
     EXPECT_EQ(LfsrTaps(1), LfsrTaps(31));
 }
 
+// The block mix the effect runs gives the reference's words on every width,
+// for weights that leave the border colour's share negative, zero or whole,
+// and writes nothing past the row.
+TEST(BlockMixing, FastRowMatchesTheReference) {
+    const BlockMixKernels rows = BlockMixRows();
+    uint32_t state = 11;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    struct Band {
+        double border, softness;
+    };
+    for (const Band &band :
+         {Band{0.5, 1}, Band{0, 1.2}, Band{3, 0.1}, Band{-0.5, 2}, Band{1e20, 1}})
+        for (int32_t level : {1, 17, 127, 128, 200, 254}) {
+            const BlockMix mix = BlockMixOf(level, band.border, band.softness, next());
+            for (int32_t width = 1; width <= 255; ++width) {
+                std::vector<Pixel> a(width), b(width);
+                for (int32_t x = 0; x < width; ++x) {
+                    a[x] = next();
+                    b[x] = next();
+                }
+                std::vector<Pixel> want(width + 4, 0xDEADBEEF), got(width + 4, 0xDEADBEEF);
+                rows.reference(a.data(), b.data(), want.data(), width, mix);
+                rows.fast(a.data(), b.data(), got.data(), width, mix);
+                ASSERT_EQ(got, want) << "width " << width << " level " << level;
+            }
+        }
+    // The weights of a worked level: band 1.5, level 127 (see the soft band test).
+    const BlockMix worked = BlockMixOf(127, 0.5, 1, PackPixel(255, 255, 255, 255));
+    EXPECT_EQ(worked.a, static_cast<float>(63.0 / 255));
+    EXPECT_EQ(worked.b, static_cast<float>(64.5 / 255));
+    EXPECT_EQ(worked.alpha, 63);
+}
+
 // ---- the effect through command texts ---------------------------------------------
 
 std::string BlockCommand(int32_t number, double progress, const std::string &rest) {

@@ -612,6 +612,7 @@ BlockWipeScratch LayoutBlockWipeScratch(ScratchPlan &plan, const ArgBlock &in,
     s.map = plan.Take<uint8_t>(blocks);
     s.visited = plan.Take<uint8_t>(blocks);
     s.rowA = plan.Take<Pixel>(static_cast<size_t>(std::max(W, 1)));
+    s.rowB = plan.Take<Pixel>(static_cast<size_t>(std::max(W, 1)));
     return s;
 }
 
@@ -631,17 +632,22 @@ KVE_LINE_OP(BlockWipe) {
     const Pixel *b = inLines[1];
     Pixel *output = outLines[0];
     const double progress = in.reals[5];
-    if (progress >= 1) {
-        if (a != output) std::memmove(output, a, rowBytes);
+    if (progress >= 1 || progress <= 0) {
+        const Pixel *source = progress >= 1 ? a : b;
+        if (source != output) std::memmove(output, source, rowBytes);
         return;
     }
-    // B goes down first, so A is read from a copy when the output shares its pixels.
-    if (Overlaps(a, output, W)) {
+    // Every stretch of the row is written once, from A, from B or from both;
+    // a source that shares pixels with the output, other than being the very
+    // same row, is read from a copy.
+    if (a != output && Overlaps(a, output, W)) {
         std::memcpy(s.rowA, a, rowBytes);
         a = s.rowA;
     }
-    if (b != output) std::memmove(output, b, rowBytes);
-    if (progress <= 0) return;
+    if (b != output && Overlaps(b, output, W)) {
+        std::memcpy(s.rowB, b, rowBytes);
+        b = s.rowB;
+    }
 
     const BlockGrid &g = state.grid;
     const uint8_t *levels = s.map + static_cast<int64_t>(y / g.bh) * g.cols;
@@ -654,12 +660,14 @@ KVE_LINE_OP(BlockWipe) {
             ++end;
         const int64_t from = int64_t{c} * g.bw;
         const int64_t to = std::min<int64_t>(int64_t{end} * g.bw, W);
-        if (level == 255) {
-            std::memcpy(output + from, a + from, static_cast<size_t>(to - from) * sizeof(Pixel));
-        } else if (level != 0) {
-            // The output row holds B's pixels by now.
+        const size_t bytes = static_cast<size_t>(to - from) * sizeof(Pixel);
+        if (level == 0) {
+            if (b != output) std::memcpy(output + from, b + from, bytes);
+        } else if (level == 255) {
+            if (a != output) std::memcpy(output + from, a + from, bytes);
+        } else {
             const BlockMix mix = BlockMixOf(level, state.border, state.softness, in.colors[0]);
-            MixBlockFast(a + from, output + from, output + from, to - from, mix);
+            MixBlockFast(a + from, b + from, output + from, to - from, mix);
         }
         c = end;
     }

@@ -100,7 +100,8 @@ struct BlockWipeScratch {
     BlockWipeState *state = nullptr;
     uint8_t *map = nullptr;      // one level per block, row-major
     uint8_t *visited = nullptr;  // one flag per block, while the order is walked
-    Pixel *rowA = nullptr;       // copy of A's row when the output overlaps it
+    Pixel *rowA = nullptr;       // copies of A's and B's rows when the output
+    Pixel *rowB = nullptr;       // overlaps them without being the same row
 };
 BlockWipeScratch LayoutBlockWipeScratch(ScratchPlan &plan, const ArgBlock &in, const ArgBlock &out);
 

@@ -104,12 +104,8 @@ Image RunCommand(const std::string &command, std::span<const Image> inputs, Size
 
     Image output(check.outWidth, check.outHeight);
     MonitorHook hook{&Monitor, const_cast<std::atomic<bool> *>(cancel)};
-    int result;
-    {
-        const kvehost::ExclusiveRun exclusive(command);
-        result = KVE_EffectBySize(command.c_str(), list.data(), width, height, output.pixels.data(),
-                                  outSize.width, outSize.height, &hook);
-    }
+    const int result = KVE_EffectBySize(command.c_str(), list.data(), width, height,
+                                        output.pixels.data(), outSize.width, outSize.height, &hook);
     if (result == -4) Unknown(row.name);
     if (result == -3) throw Failure(Exit::kStopped, std::string(row.name) + " stopped");
     if (result == -2) Refuse(row, diagnostics.Lines(), "malformed parameters");

@@ -1,11 +1,8 @@
 #include "host/run_guard.h"
 
 #include <atomic>
-#include <stdexcept>
 
 #include "engine/diag.h"
-#include "engine/scanner.h"
-#include "host/effect_words.h"
 
 namespace kvehost {
 
@@ -22,15 +19,6 @@ void Sink(std::string_view text, void *) {
         unscoped(text);
 }
 
-std::mutex blockWipeLock;
-thread_local bool blockWipeOnThisThread = false;
-
-bool IsBlockWipe(std::string_view command) {
-    const std::vector<std::string> words = SplitWords(command);
-    return words.size() >= 2 && words[0] == "Wipe" && kve::IsNumber(words[1]) &&
-           kve::IntegerValue(words[1]) > 300;
-}
-
 }  // namespace
 
 void InstallDiagnosticCapture(void (*unscoped)(std::string_view text)) {
@@ -44,18 +32,6 @@ DiagnosticScope::DiagnosticScope() : previous_(threadDiagnostics) {
 
 DiagnosticScope::~DiagnosticScope() {
     threadDiagnostics = previous_;
-}
-
-ExclusiveRun::ExclusiveRun(std::string_view command) {
-    if (!IsBlockWipe(command)) return;
-    if (blockWipeOnThisThread)
-        throw std::runtime_error("a block wipe cannot start while another runs on the same thread");
-    lock_ = std::unique_lock<std::mutex>(blockWipeLock);
-    blockWipeOnThisThread = true;
-}
-
-ExclusiveRun::~ExclusiveRun() {
-    if (lock_.owns_lock()) blockWipeOnThisThread = false;
 }
 
 }  // namespace kvehost

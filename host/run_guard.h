@@ -1,10 +1,8 @@
 // What a host needs around every effect call to run several at once and to
-// report clearly: the library's diagnostics collected per call, and the one
-// effect family that must not run on two threads at the same time.
+// report clearly: the library's diagnostics collected per call.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,24 +32,6 @@ class DiagnosticScope {
   private:
     std::vector<std::string> lines_;
     std::vector<std::string> *previous_;
-};
-
-// The block wipes (Wipe numbers above 300) keep their block map in
-// process-wide storage, so no two of them may run at the same time. While it
-// lives, the guard of a block-wipe command holds the others apart; for every
-// other command it holds nothing. A block wipe started on a thread that
-// already runs one (from its progress monitor) would wait for itself, so the
-// guard throws std::runtime_error instead.
-class ExclusiveRun {
-  public:
-    explicit ExclusiveRun(std::string_view command);
-    ~ExclusiveRun();
-    ExclusiveRun(const ExclusiveRun &) = delete;
-    ExclusiveRun &operator=(const ExclusiveRun &) = delete;
-    bool Holds() const { return lock_.owns_lock(); }
-
-  private:
-    std::unique_lock<std::mutex> lock_;
 };
 
 }  // namespace kvehost

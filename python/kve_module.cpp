@@ -265,9 +265,6 @@ int RunReleased(const std::string &command, std::vector<uint32_t *> &list, Size 
     int status;
     {
         py::gil_scoped_release release;
-        // Taken without the GIL: a block wipe waiting here must not hold up
-        // the one running, whose monitor may need the GIL.
-        const kvehost::ExclusiveRun exclusive(command);
         status = KVE_EffectBySize(command.c_str(), list.data(), in.width, in.height, pixels,
                                   declared.width, declared.height, &hook);
     }

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <functional>
 
+#include "effects/wipe/blocks.h"
+#include "effects/wipe/circles.h"
 #include "effects/wipe/patterns.h"
 #include "effects/wipe/wipe.h"
 #include "engine/diag.h"
@@ -156,10 +158,10 @@ bool Overlaps(const Pixel *p, const Pixel *q, int32_t width) {
     return before(p, q + width) && before(q, p + width);
 }
 
-// Numbers drawn by the circle generator and the block wipes. Until those
-// generators exist their numbers take the unknown-number path.
-constexpr WipeGenerator kCircleWipe = nullptr;
-constexpr LineOp kBlockWipe = nullptr;
+// Numbers drawn by the circle generator; the block wipes (above 300) write
+// their rows themselves.
+constexpr WipeGenerator kCircleWipe = CircleWipe;
+constexpr LineOp kBlockWipe = BlockWipe;
 
 bool IsCircleNumber(int32_t n) {
     return (n >= 119 && n <= 125) || n == 130 || n == 131;
@@ -207,15 +209,20 @@ WipeScratch LayoutWipeScratch(ScratchPlan &plan, int32_t width) {
     const size_t w = static_cast<size_t>(std::max(width, 1));
     WipeScratch s;
     s.edges = plan.Take<WipeEdgeState>(1);
+    s.circles = plan.Take<WipeCircleState>(1);
     s.spans = plan.Take<int32_t>(kSpanEntries);
-    s.keys = plan.Take<float>(w);
+    // The circle generator writes one key past a span that ends on the last pixel.
+    s.keys = plan.Take<float>(w + 1);
     s.rowA = plan.Take<Pixel>(w);
     return s;
 }
 
-size_t WipeScratchBytes(const ArgBlock &, const ArgBlock &out) {
+size_t WipeScratchBytes(const ArgBlock &in, const ArgBlock &out) {
     ScratchPlan plan;
-    LayoutWipeScratch(plan, out.imageWidth[0]);
+    if (in.ints[0] > 300)
+        LayoutBlockWipeScratch(plan, in, out);
+    else
+        LayoutWipeScratch(plan, out.imageWidth[0]);
     return plan.Bytes();
 }
 
@@ -231,10 +238,7 @@ KVE_LINE_OP(WipeLineOp) {
     const int32_t xOffset = RoundHalfAway(in.points[0] - W * 0.5);
     const int32_t yOffset = RoundHalfAway(in.points[1] - H * 0.5);
 
-    if (number > 300) {
-        if (kBlockWipe) return kBlockWipe(first, x0, y, rowCount, inLines, outLines, in, out);
-        return ReportUnknownNumber(first);
-    }
+    if (number > 300) return kBlockWipe(first, x0, y, rowCount, inLines, outLines, in, out);
     softness = std::max(softness, 1.0 / W);
     border = std::max(border, 0.0);
 
@@ -262,7 +266,7 @@ KVE_LINE_OP(WipeLineOp) {
     row.rotation = rotation;
     row.xScale = xScale;
     row.yScale = yScale;
-    if (!generate || generate(row, scratch) != 0) return ReportUnknownNumber(first);
+    if (generate(row, scratch) != 0) return ReportUnknownNumber(first);
 
     const WipeMix mix{border, softness, in.colors[0]};
     ComposeWipeRow(scratch.spans, scratch.keys, a, inLines[1], output, W, mix);

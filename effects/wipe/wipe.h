@@ -30,14 +30,16 @@ constexpr int kSpanEntries = 2 * kMaxSoftSpans;  // s0, e0, s1, e1, ...
 
 // ---- per-call storage ------------------------------------------------------
 
-struct WipeEdgeState;  // the edge generator's pattern state (effects/wipe/patterns.h)
+struct WipeEdgeState;    // the edge generator's pattern state (effects/wipe/patterns.h)
+struct WipeCircleState;  // the circle generator's shape state (effects/wipe/circles.h)
 
 // The arrays a Wipe call works in, carved from the job's scratch block. The
 // key row and the copy of A's row are as wide as the output row.
 struct WipeScratch {
     WipeEdgeState *edges = nullptr;
+    WipeCircleState *circles = nullptr;
     int32_t *spans = nullptr;  // kSpanEntries entries
-    float *keys = nullptr;     // one key per pixel of the row
+    float *keys = nullptr;     // one key per pixel of the row, and one more
     Pixel *rowA = nullptr;     // copy of A's row when the output overlaps it
 };
 WipeScratch LayoutWipeScratch(ScratchPlan &plan, int32_t width);
@@ -61,6 +63,10 @@ using WipeGenerator = int (*)(const WipeRowArgs &row, const WipeScratch &scratch
 // The edge-based generator: bars, boxes, diagonals, vees, zig-zags, irises,
 // polygons, stars, clocks, fans and sweeps.
 int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch);
+
+// The round shapes: circle, ellipses, eyes, rounded rectangles and the two
+// shapes of circles and straight edges (numbers 119-125, 130, 131).
+int CircleWipe(const WipeRowArgs &row, const WipeScratch &scratch);
 
 // ---- composition -----------------------------------------------------------
 

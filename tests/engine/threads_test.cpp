@@ -32,6 +32,19 @@ int CountHookRow(MonitorInfo *, void *userData) {
     return 1;
 }
 
+// Commands beyond the table's examples: the block wipes, whose map and random
+// seed belong to the call and the thread, and the round wipes. 410 draws a
+// fresh seed from the thread's random source and 409 reuses it.
+const char *const kExtraCommands[] = {
+    "Wipe 301 0.4 0.3 [0 0] 1 1 0 [4 4] 1.2 [(argb) 255 255 240 64]",
+    "Wipe 328 0.6 0.05 [0 0] 1 1 0 [3 5] 0 [(argb) 255 0 0 0]",
+    "Wipe 345 0.5 0.05 [0 0] 1 1 0 [2 2] 0 [(argb) 255 0 0 0]",
+    "Wipe 410 0.5 0.5 [0 0] 1 1 0 [2 3] 1 [(argb) 255 9 9 9]",
+    "Wipe 409 0.7 0.05 [0 0] 1 1 0 [2 3] 0 [(argb) 255 9 9 9]",
+    "Wipe 119 0.5 0.1 [0.1 0] 1 1 0 [0 0] 0.02 [(argb) 255 255 200 0]",
+    "Wipe 130 0.6 0.05 [0 0] 1.2 0.9 20 [0 0] 0.02 [(argb) 255 255 200 0]",
+};
+
 // One line per call: the command, its result, the rows it reported and the
 // checksum of its output. The random source keeps one state per thread, so a
 // thread that runs the same commands in the same order gets the same noise.
@@ -44,10 +57,14 @@ std::vector<std::string> RunEveryExample(bool useHook) {
         inputs.push_back(frame.data());
     inputs.push_back(nullptr);
 
+    std::vector<std::string> commands;
+    for (const EffectRow &row : EffectTable())
+        commands.push_back(*row.example ? row.example : row.name);
+    commands.insert(commands.end(), std::begin(kExtraCommands), std::end(kExtraCommands));
+
     std::vector<std::string> lines;
     for (int round = 0; round < kRounds; ++round) {
-        for (const EffectRow &row : EffectTable()) {
-            const std::string command = *row.example ? row.example : row.name;
+        for (const std::string &command : commands) {
             const fuzz::Size size = fuzz::HostOutputSize(command, kWidth, kHeight, 0, 0);
             Frame output(static_cast<size_t>(
                              size.width > 0 && size.height > 0 ? size.width * size.height : 0),

@@ -104,23 +104,5 @@ TEST(RunGuard, DiagnosticsGoToTheScopeOfTheThreadThatRaisedThem) {
     kve::SetDiagnosticSink(nullptr);
 }
 
-TEST(RunGuard, OnlyBlockWipesRunOneAtATime) {
-    EXPECT_TRUE(ExclusiveRun("Wipe 301 0.5").Holds());
-    EXPECT_TRUE(ExclusiveRun("  Wipe 999").Holds());
-    EXPECT_FALSE(ExclusiveRun("Wipe 300 0.5").Holds());
-    EXPECT_FALSE(ExclusiveRun("Wipe x").Holds());
-    EXPECT_FALSE(ExclusiveRun("Add 301").Holds());
-}
-
-TEST(RunGuard, ABlockWipeNestedOnTheSameThreadIsRefusedNotAwaited) {
-    {
-        const ExclusiveRun outer("Wipe 301 0.5");
-        EXPECT_THROW(ExclusiveRun("Wipe 302 0.5"), std::runtime_error);
-        EXPECT_FALSE(ExclusiveRun("Wipe 101 0.5").Holds());
-    }
-    // Released: the next one on this thread runs.
-    EXPECT_TRUE(ExclusiveRun("Wipe 302 0.5").Holds());
-}
-
 }  // namespace
 }  // namespace kvehost

@@ -3,6 +3,7 @@
 // lists the generator writes, and golden checksums of whole frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,14 @@ std::vector<int32_t> ExpectedNumbers() {
     return list;
 }
 
+// The numbers of the edge pattern table, in its order.
+std::vector<int32_t> EdgeNumbers() {
+    std::vector<int32_t> list;
+    for (const WipePattern &pattern : WipePatterns())
+        list.push_back(pattern.number);
+    return list;
+}
+
 TEST(WipePatterns, TableHoldsEveryNumberOnceWithItsEdgeCount) {
     std::vector<int32_t> numbers;
     for (const WipePattern &pattern : WipePatterns()) {
@@ -49,8 +58,10 @@ TEST(WipePatterns, TableHoldsEveryNumberOnceWithItsEdgeCount) {
         }
     }
     EXPECT_EQ(numbers, ExpectedNumbers());
+    // The full list holds them too, beside the round and the block numbers.
     const auto listed = WipeNumbers();
-    EXPECT_EQ(std::vector<int32_t>(listed.begin(), listed.end()), ExpectedNumbers());
+    for (int32_t number : ExpectedNumbers())
+        EXPECT_TRUE(std::find(listed.begin(), listed.end(), number) != listed.end()) << number;
 }
 
 TEST(WipePatterns, KeyOfAnUnknownNumberIsZeroWithADiagnostic) {
@@ -83,7 +94,7 @@ TEST(WipePatterns, ProgressZeroShowsBAndOneShowsA) {
     const int32_t w = 96, h = 64;
     Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
     const std::string rest = "0.05 [0 0] 1 1 0 [1 1] 0 [(argb) 255 255 0 0]";
-    for (int32_t number : WipeNumbers()) {
+    for (int32_t number : EdgeNumbers()) {
         const bool exact = number <= 26;
         for (int end : {0, 1}) {
             const Frame &source = end ? a : b;
@@ -299,7 +310,7 @@ TEST(WipeGenerator, SpansAreOrderedAndHardRunsAreHard) {
     };
     for (const Transform &t :
          {Transform{0, 1, 1, 0, 0}, Transform{17, 1.4, 0.7, 9, -5}, Transform{-120, 1, 1, 0, 0}})
-        for (int32_t number : WipeNumbers())
+        for (int32_t number : EdgeNumbers())
             for (double p : {0.3, 0.62}) {
                 WipeRowArgs args = Args(number, p, w, h, 0.04);
                 args.rotation = t.rotation;
@@ -482,7 +493,7 @@ TEST(WipeGolden, EveryNumberAtThreeProgressValuesAndTransformed) {
     Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
     test::GoldenFile golden("wipe.txt");
     const std::string colour = " [8 8] 0.02 [(argb) 255 255 240 32]";
-    for (int32_t number : WipeNumbers()) {
+    for (int32_t number : EdgeNumbers()) {
         for (double p : {0.25, 0.5, 0.75}) {
             const auto run =
                 test::RunEffect(Command(number, p, "0.05 [0 0] 1 1 0" + colour), {&a, &b}, w, h);

@@ -391,8 +391,9 @@ the parameter and what it must be); TypeError for a frame that is not an
 array; kve.Stopped when the progress callable stops the effect.
 
 The GIL is released while the effect runs, so threads render at once. The
-noise effects and the random block wipes draw from a random source that is
-reseeded by their parameters, so the same command gives the same frame.
+noise effects reseed the random source from their parameters, so the same
+command gives the same frame; Wipe 410 draws a fresh block order from the
+calling thread's random source, and 409 repeats the last one 410 drew there.
 
 Example: a wipe between two pictures, as numbered PNG files
 

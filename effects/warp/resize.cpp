@@ -1,0 +1,590 @@
+// Resize and ZoomPan: a frame scaled and moved along its two axes
+// independently.
+//
+//   Resize   draws at the size of its [w h] parameter
+//   ZoomPan  draws at the size the host asks for (the input size by default)
+//
+// Both take zoom x, zoom y, pan x, pan y and a quality q. The zoom matrix
+// gives, per axis, the source positions of the first and last output pixel;
+// q then picks the resampling:
+//   q <= 0  nearest: a column table and one source row per output row
+//   q = 1   area-weighted linear: magnification interpolates between
+//           neighbours, reduction averages each output pixel's span
+//   q >= 2  filtered with contribution lists (contributions.cpp)
+// The two-pass modes resample every needed source row across into an
+// intermediate, then build each output row from the intermediate rows its
+// list names, reporting progress after each. A zoom below 0.0001 becomes
+// -0.01: the picture reduced 100 times and mirrored; a mirrored axis is
+// resampled from its far end and written back to front.
+#include "effects/warp/resize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "effects/warp/matrix.h"
+#include "effects/warp/resize_simd.h"
+#include "engine/diag.h"
+#include "engine/drivers.h"
+#include "engine/monitor.h"
+#include "interface/pixel.h"
+
+namespace kve {
+
+namespace {
+
+// Positions this far out only ever fall outside any frame; beyond it the
+// walks could no longer count whole pixels exactly in double.
+constexpr double kMaxPosition = 1125899906842624.0;  // 2^50
+
+constexpr const char *kBufferFailure = "<ZoomPan> temp buffer allocation failure";
+
+}  // namespace
+
+// ---- Geometry ------------------------------------------------------------------
+
+void ZoomSetup(ZoomState &z, const ArgBlock &in, const ArgBlock &out) {
+    z.dstWidth = out.imageWidth[0];
+    z.dstHeight = out.imageHeight[0];
+    z.srcWidth = in.imageWidth[0];
+    z.srcHeight = in.imageHeight[0];
+    // Text order zoom x, zoom y, pan x, pan y: the last real is slot 0.
+    double zx = in.reals[3], zy = in.reals[2];
+    const double px = in.reals[1], py = in.reals[0];
+    if (zx < 0.0001) zx = -0.01;
+    if (zy < 0.0001) zy = -0.01;
+
+    // A point is panned first, then scaled, in unit coordinates where a
+    // vertical unit is a quarter of the width.
+    Matrix3 toUnit, move, toPixel, partial, M;
+    Matrix3_PixelToUnit(toUnit, z.dstWidth, z.dstHeight, 2.0);
+    Matrix3_Scale(move, 1.0 / zx, 1.0 / zy);
+    Matrix3_Translate(move, -px, -py);
+    Matrix3_UnitToPixel(toPixel, z.srcWidth, z.srcHeight, 2.0);
+    Matrix3_Multiply(partial, toUnit, move);
+    Matrix3_Multiply(M, partial, toPixel);
+
+    const Vec2 corners[2] = {{0.0, 0.0}, {z.dstWidth - 1.0, z.dstHeight - 1.0}};
+    Vec2 mapped[2];
+    Matrix3_MapPoints(mapped, M, corners, 2);
+    z.x0 = mapped[0].x;
+    z.y0 = mapped[0].y;
+    z.x1 = mapped[1].x;
+    z.y1 = mapped[1].y;
+    z.xStep = M.m[0];
+    z.yStep = M.m[4];
+}
+
+unsigned ZoomPanPrepare(const ImageList &, const CoordTexts &, ArgBlock &, const OutputList &,
+                        EffectJob &) {
+    return kConvertCoordinates | kConvertColors;
+}
+
+namespace {
+
+bool UsablePosition(double v) {
+    return std::fabs(v) <= kMaxPosition;  // false for NaN and infinities
+}
+bool UsableStep(double v) {
+    return v != 0 && std::fabs(v) <= kMaxPosition;
+}
+
+// Non-finite, vanishing or astronomically far geometry draws a 0 frame.
+bool UsableGeometry(const ZoomState &z) {
+    return UsablePosition(z.x0) && UsablePosition(z.x1) && UsablePosition(z.y0) &&
+           UsablePosition(z.y1) && UsableStep(z.xStep) && UsableStep(z.yStep);
+}
+
+// The axis runs backwards (a mirrored zoom).
+bool Mirrored(int32_t n, double a, double b, double step) {
+    return n > 1 ? b < a : step < 0;
+}
+
+}  // namespace
+
+// ---- Nearest -------------------------------------------------------------------
+
+namespace {
+
+// The column walk from position a forward: columns advance by whole pixels as
+// the fraction passes 1, and the table ends at the first column past the
+// source.
+void WalkColumns(int32_t *column, int32_t n, int32_t srcLen, double a, double b, double step,
+                 int32_t &first, int32_t &last) {
+    first = last = -1;
+    if (b < 0 || a >= srcLen) return;
+    int64_t e = static_cast<int64_t>(std::trunc(a));
+    double f = a - static_cast<double>(e);
+    for (int32_t i = 0; i < n; ++i) {
+        // Entries outside first..last are never read; keep them in range.
+        column[i] = static_cast<int32_t>(std::clamp<int64_t>(e, -1, srcLen));
+        if (e >= 0 && first < 0) first = i;
+        if (e >= srcLen) break;
+        last = i;
+        f += step;
+        if (f >= 1) {
+            const double whole = std::trunc(f);
+            e += static_cast<int64_t>(whole);
+            f -= whole;
+        }
+    }
+}
+
+}  // namespace
+
+bool ColumnTableMake(ColumnTable &table, int32_t n, int32_t srcLen, double a, double b,
+                     double step) {
+    table = ColumnTable{};
+    if (n <= 0) return true;
+    table.column = TryAllocate<int32_t>(static_cast<uint64_t>(n));
+    if (!table.column) return false;
+    const bool mirrored = Mirrored(n, a, b, step);
+    if (n > 1) step = mirrored ? (a - b) / (n - 1) : (b - a) / (n - 1);
+    int32_t first, last;
+    if (!mirrored) {
+        WalkColumns(table.column.get(), n, srcLen, a, b, step, first, last);
+    } else {
+        // Walked from the far end, then turned round.
+        WalkColumns(table.column.get(), n, srcLen, b, a, step, first, last);
+        std::reverse(table.column.get(), table.column.get() + n);
+        if (first >= 0 && last >= first) {
+            const int32_t f = n - 1 - last, l = n - 1 - first;
+            first = f;
+            last = l;
+        }
+    }
+    // Drift can leave the walk without a first column, or end it on the
+    // column where it started: both mean an empty row.
+    if (first < 0 || last < first) first = last = -1;
+    table.first = first;
+    table.last = last;
+    return true;
+}
+
+namespace {
+
+// One output row: 0 outside the table's columns, copies inside.
+void NearestRow(const ColumnTable &table, const Pixel *srcRow, Pixel *dst, int32_t n) {
+    if (!srcRow || table.first < 0) {
+        std::fill(dst, dst + n, Pixel{0});
+        return;
+    }
+    std::fill(dst, dst + table.first, Pixel{0});
+    const int32_t *column = table.column.get();
+    for (int32_t i = table.first; i <= table.last; ++i)
+        dst[i] = srcRow[column[i]];
+    std::fill(dst + table.last + 1, dst + n, Pixel{0});
+}
+
+// The source row nearest output row r, or -1 outside the source.
+int32_t NearestSourceRow(const ZoomState &z, int32_t r) {
+    const double p = z.dstHeight > 1 ? z.y0 + (z.y1 - z.y0) * r / (z.dstHeight - 1) : z.y0;
+    const double g = std::trunc(p > 0 ? p + 0.5 : p - 0.5);
+    return g >= 0 && g < z.srcHeight ? static_cast<int32_t>(g) : -1;
+}
+
+}  // namespace
+
+// ---- Linear --------------------------------------------------------------------
+
+bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b, double step) {
+    plan = LinearPlan{};
+    if (n <= 0) return true;
+    plan.outputs = TryAllocate<LinearOutput>(static_cast<uint64_t>(n));
+    // Terms that add to the sum visit each source position once; each output
+    // adds one more.
+    plan.terms = TryAllocate<LinearTerm>(uint64_t(n) + uint64_t(len > 0 ? len : 0) + 2);
+    if (!plan.outputs || !plan.terms) {
+        plan = LinearPlan{};
+        return false;
+    }
+    plan.n = n;
+    plan.len = len;
+    const bool mirrored = Mirrored(n, a, b, step);
+    double start = a, s = 0;
+    if (n > 1 && b != a) {
+        if (mirrored) start = b;
+        s = mirrored ? (n - 1) / (a - b) : (n - 1) / (b - a);
+    }
+    if (!(s > 0) || !std::isfinite(s)) s = 1.0 / std::fabs(step);
+    plan.scale = s;
+    const double u = 1.0 / s;
+
+    LinearOutput *outputs = plan.outputs.get();
+    LinearTerm *terms = plan.terms.get();
+    const double floorStart = std::floor(start);
+    int64_t c = static_cast<int64_t>(floorStart);
+    double l = 1 - (start - floorStart);
+    double v = u;
+    int32_t first = 0, t = 0;
+    auto put = [&](int32_t k, int32_t zero) {
+        outputs[mirrored ? n - 1 - k : k] = {first, zero ? 0 : t - first, zero};
+    };
+    for (int32_t k = 0; k < n;) {
+        if (l >= v) {
+            // The output's span ends inside this source pixel.
+            const bool outside = c < -1 || c >= len;
+            if (outside) {
+                t = first;  // the sum so far is dropped
+            } else {
+                terms[t++] = {static_cast<int32_t>(c), l, 1 - l, v};
+            }
+            put(k, outside);
+            first = t;
+            l = l - v;
+            v = u;
+            ++k;
+            continue;
+        }
+        if (c >= len) {
+            // Past the end every remaining output is 0.
+            t = first;
+            for (; k < n; ++k)
+                put(k, 1);
+            break;
+        }
+        if (c >= -1) {
+            terms[t++] = {static_cast<int32_t>(c), l, 1 - l, l};
+        } else if (l == 1.0) {
+            // Far left of the line the walk only counts whole pixels: take
+            // the stretch in one step. v stays below 2^53, so v - K is the
+            // same double as K subtractions of 1.
+            const int64_t K = std::min<int64_t>(-1 - c, static_cast<int64_t>(std::ceil(v)) - 1);
+            if (K > 1) {
+                c += K - 1;
+                v -= static_cast<double>(K - 1);
+            }
+        }
+        c = c + 1;
+        v = v - l;
+        l = 1;
+    }
+    return true;
+}
+
+namespace {
+
+Pixel LinearPixel(const LinearPlan &plan, const LinearOutput &o, const Pixel *src) {
+    if (o.zero) return 0;
+    double sum[4] = {0, 0, 0, 0};
+    const LinearTerm *term = plan.terms.get() + o.first;
+    for (int32_t i = 0; i < o.count; ++i, ++term) {
+        const int32_t c = term->c;
+        const Pixel A = c >= 0 ? src[c] : 0, B = c + 1 < plan.len ? src[c + 1] : 0;
+        const int32_t a[4] = {AlphaOf(A), RedOf(A), GreenOf(A), BlueOf(A)};
+        const int32_t b[4] = {AlphaOf(B), RedOf(B), GreenOf(B), BlueOf(B)};
+        for (int ch = 0; ch < 4; ++ch) {
+            const double val = term->l * a[ch] + term->rest * b[ch];
+            sum[ch] = sum[ch] + term->weight * val;
+        }
+    }
+    return PackPixel(TruncChannel(sum[0] * plan.scale), TruncChannel(sum[1] * plan.scale),
+                     TruncChannel(sum[2] * plan.scale), TruncChannel(sum[3] * plan.scale));
+}
+
+}  // namespace
+
+void LinearResample(const LinearPlan &plan, const Pixel *src, Pixel *dst) {
+    for (int32_t k = 0; k < plan.n; ++k)
+        dst[k] = LinearPixel(plan, plan.outputs[k], src);
+}
+
+void LinearResampleFast(const LinearPlan &plan, const double *channels, Pixel *dst) {
+#if defined(KVE_RESIZE_SSE2)
+    const __m128d scale = _mm_set1_pd(plan.scale);
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        if (o.zero) {
+            dst[k] = 0;
+            continue;
+        }
+        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+        const LinearTerm *term = plan.terms.get() + o.first;
+        for (int32_t i = 0; i < o.count; ++i, ++term) {
+            const double *A = channels + 4 * static_cast<ptrdiff_t>(term->c);
+            const __m128d l = _mm_set1_pd(term->l), rest = _mm_set1_pd(term->rest),
+                          w = _mm_set1_pd(term->weight);
+            const __m128d v0 =
+                _mm_add_pd(_mm_mul_pd(l, _mm_loadu_pd(A)), _mm_mul_pd(rest, _mm_loadu_pd(A + 4)));
+            const __m128d v1 = _mm_add_pd(_mm_mul_pd(l, _mm_loadu_pd(A + 2)),
+                                          _mm_mul_pd(rest, _mm_loadu_pd(A + 6)));
+            ar = _mm_add_pd(ar, _mm_mul_pd(w, v0));
+            gb = _mm_add_pd(gb, _mm_mul_pd(w, v1));
+        }
+        dst[k] = StorePixel(_mm_mul_pd(ar, scale), _mm_mul_pd(gb, scale));
+    }
+#else
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        if (o.zero) {
+            dst[k] = 0;
+            continue;
+        }
+        double sum[4] = {0, 0, 0, 0};
+        const LinearTerm *term = plan.terms.get() + o.first;
+        for (int32_t i = 0; i < o.count; ++i, ++term) {
+            const double *A = channels + 4 * static_cast<ptrdiff_t>(term->c);
+            for (int ch = 0; ch < 4; ++ch)
+                sum[ch] = sum[ch] + term->weight * (term->l * A[ch] + term->rest * A[4 + ch]);
+        }
+        dst[k] = PackPixel(TruncChannel(sum[0] * plan.scale), TruncChannel(sum[1] * plan.scale),
+                           TruncChannel(sum[2] * plan.scale), TruncChannel(sum[3] * plan.scale));
+    }
+#endif
+}
+
+namespace {
+
+// Row c of the intermediate, or the zero row outside the source.
+const Pixel *RowOf(int32_t c, const Pixel *rows, int32_t firstRow, int32_t rowCount,
+                   const Pixel *zeroRow, int32_t width) {
+    if (c < firstRow || c >= firstRow + rowCount) return zeroRow;
+    return rows + static_cast<size_t>(c - firstRow) * static_cast<size_t>(width);
+}
+
+}  // namespace
+
+void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
+    const LinearOutput &o = plan.outputs[y];
+    if (o.zero) {
+        std::fill(dst, dst + width, Pixel{0});
+        return;
+    }
+    const LinearTerm *terms = plan.terms.get() + o.first;
+    for (int32_t x = 0; x < width; ++x) {
+        double sum[4] = {0, 0, 0, 0};
+        for (int32_t i = 0; i < o.count; ++i) {
+            const LinearTerm &term = terms[i];
+            const Pixel A = RowOf(term.c, rows, firstRow, rowCount, zeroRow, width)[x];
+            const Pixel B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width)[x];
+            const int32_t a[4] = {AlphaOf(A), RedOf(A), GreenOf(A), BlueOf(A)};
+            const int32_t b[4] = {AlphaOf(B), RedOf(B), GreenOf(B), BlueOf(B)};
+            for (int ch = 0; ch < 4; ++ch) {
+                const double val = term.l * a[ch] + term.rest * b[ch];
+                sum[ch] = sum[ch] + term.weight * val;
+            }
+        }
+        dst[x] = PackPixel(TruncChannel(sum[0] * plan.scale), TruncChannel(sum[1] * plan.scale),
+                           TruncChannel(sum[2] * plan.scale), TruncChannel(sum[3] * plan.scale));
+    }
+}
+
+void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                    int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
+#if defined(KVE_RESIZE_SSE2)
+    const LinearOutput &o = plan.outputs[y];
+    if (o.zero) {
+        std::fill(dst, dst + width, Pixel{0});
+        return;
+    }
+    const LinearTerm *terms = plan.terms.get() + o.first;
+    const __m128d scale = _mm_set1_pd(plan.scale);
+    // A magnifying or mildly reducing walk has one or two terms per output;
+    // longer sums go term by term over the row.
+    for (int32_t x = 0; x < width; ++x) {
+        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+        for (int32_t i = 0; i < o.count; ++i) {
+            const LinearTerm &term = terms[i];
+            const Channels2 A =
+                LoadPixel(RowOf(term.c, rows, firstRow, rowCount, zeroRow, width)[x]);
+            const Channels2 B =
+                LoadPixel(RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width)[x]);
+            const __m128d l = _mm_set1_pd(term.l), rest = _mm_set1_pd(term.rest),
+                          w = _mm_set1_pd(term.weight);
+            ar = _mm_add_pd(ar,
+                            _mm_mul_pd(w, _mm_add_pd(_mm_mul_pd(l, A.ar), _mm_mul_pd(rest, B.ar))));
+            gb = _mm_add_pd(gb,
+                            _mm_mul_pd(w, _mm_add_pd(_mm_mul_pd(l, A.gb), _mm_mul_pd(rest, B.gb))));
+        }
+        dst[x] = StorePixel(_mm_mul_pd(ar, scale), _mm_mul_pd(gb, scale));
+    }
+#else
+    LinearDown(plan, y, rows, firstRow, rowCount, zeroRow, width, dst);
+#endif
+}
+
+// ---- Driver --------------------------------------------------------------------
+
+namespace {
+
+// The rows of the intermediate the vertical pass reads: [first, first + count).
+struct RowRange {
+    int32_t first = 0, count = 0;
+};
+
+RowRange RangeOf(int64_t lo, int64_t hi, int32_t len) {
+    lo = std::max<int64_t>(lo, 0);
+    hi = std::min<int64_t>(hi, int64_t{len} - 1);
+    if (hi < lo) return {};
+    return {static_cast<int32_t>(lo), static_cast<int32_t>(hi - lo + 1)};
+}
+
+RowRange LinearRows(const LinearPlan &plan) {
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        for (int32_t i = 0; i < o.count; ++i) {
+            const int32_t c = plan.terms[o.first + i].c;
+            lo = std::min<int64_t>(lo, c);
+            hi = std::max<int64_t>(hi, int64_t{c} + 1);
+        }
+    }
+    return RangeOf(lo, hi, plan.len);
+}
+
+RowRange ClistRows(const ClistSet &set, int32_t len) {
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    for (int32_t k = 0; k < set.length; ++k) {
+        const Clist &list = set.lists[k];
+        if (list.count == 0) continue;
+        lo = std::min<int64_t>(lo, set.taps[list.first].index);
+        hi = std::max<int64_t>(hi, set.taps[list.first + list.count - 1].index);
+    }
+    return RangeOf(lo, hi, len);
+}
+
+// The output pass: row y from `row(y, dst)`, a progress report after each.
+template <class RowFn>
+void OutputPass(const ArgBlock &in, const ZoomState &z, Pixel *output, RowFn row) {
+    for (int32_t y = 0; y < z.dstHeight; ++y) {
+        row(y, RowPtr(output, y, z.dstWidth));
+        if (!ReportRow(in, z.dstHeight, y)) return;
+    }
+}
+
+void ZeroFrame(const ArgBlock &in, const ZoomState &z, Pixel *output) {
+    OutputPass(in, z, output,
+               [&](int32_t, Pixel *dst) { std::fill(dst, dst + z.dstWidth, Pixel{0}); });
+}
+
+void NearestMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel *output) {
+    ColumnTable table;
+    if (!ColumnTableMake(table, z.dstWidth, z.srcWidth, z.x0, z.x1, z.xStep)) {
+        Diag_Message(kBufferFailure);
+        return;
+    }
+    // Drawing into the frame it reads from: read from a copy.
+    std::unique_ptr<Pixel[]> copy;
+    if (src == output) {
+        const uint64_t pixels = uint64_t(z.srcWidth) * uint64_t(z.srcHeight);
+        copy = TryAllocate<Pixel>(pixels);
+        if (!copy) {
+            Diag_Message(kBufferFailure);
+            return;
+        }
+        std::memcpy(copy.get(), src, pixels * sizeof(Pixel));
+        src = copy.get();
+    }
+    OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
+        const int32_t g = NearestSourceRow(z, y);
+        NearestRow(table, g >= 0 ? RowPtr(src, g, z.srcWidth) : nullptr, dst, z.dstWidth);
+    });
+}
+
+// The storage both two-pass modes share: the intermediate rows, one source
+// row as doubles, and a zero row.
+struct TwoPassBuffers {
+    std::unique_ptr<Pixel[]> across, zeroRow;
+    std::unique_ptr<double[]> channels;
+
+    bool Allocate(const ZoomState &z, RowRange rows) {
+        across = TryAllocate<Pixel>(uint64_t(z.dstWidth) * uint64_t(rows.count));
+        zeroRow = TryAllocate<Pixel>(uint64_t(z.dstWidth));
+        channels = TryAllocate<double>((uint64_t(z.srcWidth) + 2) * 4);
+        if (!across || !zeroRow || !channels) return false;
+        std::fill(zeroRow.get(), zeroRow.get() + z.dstWidth, Pixel{0});
+        return true;
+    }
+    // The source line as doubles starts one pixel in, after a zero pixel.
+    double *Line() { return channels.get() + 4; }
+    Pixel *Across(int32_t k, int32_t width) {
+        return across.get() + static_cast<size_t>(k) * static_cast<size_t>(width);
+    }
+};
+
+void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel *output) {
+    LinearPlan xPlan, yPlan;
+    TwoPassBuffers b;
+    if (!LinearPlanMake(xPlan, z.dstWidth, z.srcWidth, z.x0, z.x1, z.xStep) ||
+        !LinearPlanMake(yPlan, z.dstHeight, z.srcHeight, z.y0, z.y1, z.yStep) ||
+        !b.Allocate(z, LinearRows(yPlan))) {
+        Diag_Message(kBufferFailure);
+        return;
+    }
+    const RowRange rows = LinearRows(yPlan);
+    for (int32_t k = 0; k < rows.count; ++k) {
+        ExpandChannels(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
+        LinearResampleFast(xPlan, b.Line(), b.Across(k, z.dstWidth));
+    }
+    OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
+        LinearDownFast(yPlan, y, b.across.get(), rows.first, rows.count, b.zeroRow.get(),
+                       z.dstWidth, dst);
+    });
+}
+
+// The kernel of each quality: triangle for 2 and 3, bell, B-spline, Lanczos 3,
+// Mitchell for 4 to 7, and Lanczos 3 again above. The box is never chosen.
+int FilterForQuality(int32_t q) {
+    switch (q) {
+        case 2:
+        case 3:
+            return 1;
+        case 4:
+            return 2;
+        case 5:
+            return 3;
+        case 7:
+            return 5;
+        default:
+            return 4;
+    }
+}
+
+void FilteredMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel *output,
+                  int filter) {
+    ClistSet xLists, yLists;
+    if (!ClistMake(xLists, filter, z.srcWidth, z.dstWidth, z.x0, z.x1, z.xStep) ||
+        !ClistMake(yLists, filter, z.srcHeight, z.dstHeight, z.y0, z.y1, z.yStep))
+        return;
+    const RowRange rows = ClistRows(yLists, z.srcHeight);
+    TwoPassBuffers b;
+    if (!b.Allocate(z, rows)) {
+        Diag_Message(kBufferFailure);
+        return;
+    }
+    for (int32_t k = 0; k < rows.count; ++k) {
+        ExpandChannels(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
+        ApplyClistFast(xLists, b.Line(), b.Across(k, z.dstWidth), z.dstWidth);
+    }
+    xLists = ClistSet{};
+    OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
+        ApplyClistDownFast(yLists.lists[y], yLists.taps.get(), b.across.get(), rows.first,
+                           z.dstWidth, dst);
+    });
+}
+
+}  // namespace
+
+void ResizeDriver(LineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
+                  ArgBlock &out) {
+    ZoomState z;
+    ZoomSetup(z, in, out);
+    const Pixel *src = images[0];
+    Pixel *output = outputs[0];
+    if (!src || !output || z.dstWidth <= 0 || z.dstHeight <= 0) return;
+    if (z.srcWidth <= 0 || z.srcHeight <= 0) return;
+    if (!UsableGeometry(z)) {
+        ZeroFrame(in, z, output);
+        return;
+    }
+    const int32_t q = in.ints[0];
+    if (q <= 0)
+        NearestMode(in, z, src, output);
+    else if (q == 1)
+        LinearMode(in, z, src, output);
+    else
+        FilteredMode(in, z, src, output, FilterForQuality(q));
+}
+
+}  // namespace kve

@@ -39,6 +39,16 @@ constexpr double kMaxPosition = 1125899906842624.0;  // 2^50
 
 constexpr const char *kBufferFailure = "<ZoomPan> temp buffer allocation failure";
 
+// The matrices carry a few ulps of rounding noise (240 * 2 / 352 has no exact
+// double), which would put an identity zoom's rows 1e-14 off whole pixels:
+// the linear walk would then mix a trace of each next row in, truncate
+// channels a step down and lose the last row. A position that close to a
+// whole pixel is taken as the whole pixel.
+double SnapToWhole(double p) {
+    const double whole = std::nearbyint(p);
+    return std::fabs(p - whole) < 1e-9 ? whole : p;
+}
+
 }  // namespace
 
 // ---- Geometry ------------------------------------------------------------------
@@ -67,10 +77,10 @@ void ZoomSetup(ZoomState &z, const ArgBlock &in, const ArgBlock &out) {
     const Vec2 corners[2] = {{0.0, 0.0}, {z.dstWidth - 1.0, z.dstHeight - 1.0}};
     Vec2 mapped[2];
     Matrix3_MapPoints(mapped, M, corners, 2);
-    z.x0 = mapped[0].x;
-    z.y0 = mapped[0].y;
-    z.x1 = mapped[1].x;
-    z.y1 = mapped[1].y;
+    z.x0 = SnapToWhole(mapped[0].x);
+    z.y0 = SnapToWhole(mapped[0].y);
+    z.x1 = SnapToWhole(mapped[1].x);
+    z.y1 = SnapToWhole(mapped[1].y);
     z.xStep = M.m[0];
     z.yStep = M.m[4];
 }

@@ -93,11 +93,15 @@ bool ClistMake(ClistSet &set, int filter, int32_t srcLen, int32_t dstLen, double
         int64_t lo, hi;
         TapRange(m, centre, srcLen, lo, hi);
         ClistTap *tap = set.taps.get() + set.lists[i].first;
-        for (int64_t j = lo; j <= hi; ++j, ++tap) {
+        int32_t kept = 0;
+        for (int64_t j = lo; j <= hi; ++j) {
             const double d = centre - static_cast<double>(j);
             const double weight = m.reducing ? row->kernel(d * m.scale) * m.scale : row->kernel(d);
-            *tap = {static_cast<int32_t>(j), weight};
+            // A zero weight adds a zero to the sum, which a truncated channel
+            // cannot tell from no addition: leave it out.
+            if (weight != 0) tap[kept++] = {static_cast<int32_t>(j), weight};
         }
+        set.lists[i].count = kept;
     }
     return true;
 }
@@ -121,6 +125,13 @@ void ApplyClist(const ClistSet &set, const Pixel *src, Pixel *dst, int32_t n) {
 
 void ExpandChannels(const Pixel *src, int32_t len, double *channels) {
     std::fill(channels - 4, channels, 0.0);
+#if defined(KVE_RESIZE_SSE2)
+    for (int32_t i = 0; i < len; ++i) {
+        const Channels2 p = LoadPixel(src[i]);
+        _mm_storeu_pd(channels + 4 * static_cast<ptrdiff_t>(i), p.ar);
+        _mm_storeu_pd(channels + 4 * static_cast<ptrdiff_t>(i) + 2, p.gb);
+    }
+#else
     for (int32_t i = 0; i < len; ++i) {
         const Pixel p = src[i];
         double *c = channels + 4 * static_cast<ptrdiff_t>(i);
@@ -129,8 +140,9 @@ void ExpandChannels(const Pixel *src, int32_t len, double *channels) {
         c[2] = GreenOf(p);
         c[3] = BlueOf(p);
     }
+#endif
     std::fill(channels + 4 * static_cast<ptrdiff_t>(len),
-              channels + 4 * static_cast<ptrdiff_t>(len) + 4, 0.0);
+              channels + 4 * static_cast<ptrdiff_t>(len) + 8, 0.0);
 }
 
 void ApplyClistFast(const ClistSet &set, const double *channels, Pixel *dst, int32_t n) {
@@ -192,15 +204,24 @@ void ApplyClistDownFast(const Clist &list, const ClistTap *taps, const Pixel *ro
                         int32_t firstRow, int32_t width, Pixel *dst) {
 #if defined(KVE_RESIZE_SSE2)
     taps += list.first;
-    for (int32_t x = 0; x < width; ++x) {
-        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t k = 0; k < list.count; ++k) {
-            const Channels2 p = LoadPixel(TapRow(taps[k], rows, firstRow, width)[x]);
-            const __m128d w = _mm_set1_pd(taps[k].weight);
-            ar = _mm_add_pd(ar, _mm_mul_pd(w, p.ar));
-            gb = _mm_add_pd(gb, _mm_mul_pd(w, p.gb));
+    // A run of pixels at a time, tap by tap: each pixel still sums its taps
+    // in ascending order.
+    alignas(16) double sums[kDownRun * 4];
+    for (int32_t x0 = 0; x0 < width; x0 += kDownRun) {
+        const int32_t n = std::min(kDownRun, width - x0);
+        std::fill(sums, sums + 4 * n, 0.0);
+        for (int32_t t = 0; t < list.count; ++t) {
+            const Pixel *row = TapRow(taps[t], rows, firstRow, width) + x0;
+            const __m128d w = _mm_set1_pd(taps[t].weight);
+            for (int32_t k = 0; k < n; ++k) {
+                const Channels2 p = LoadPixel(row[k]);
+                double *sum = sums + 4 * k;
+                _mm_store_pd(sum, _mm_add_pd(_mm_load_pd(sum), _mm_mul_pd(w, p.ar)));
+                _mm_store_pd(sum + 2, _mm_add_pd(_mm_load_pd(sum + 2), _mm_mul_pd(w, p.gb)));
+            }
         }
-        dst[x] = StorePixel(ar, gb);
+        for (int32_t k = 0; k < n; ++k)
+            dst[x0 + k] = StorePixel(_mm_load_pd(sums + 4 * k), _mm_load_pd(sums + 4 * k + 2));
     }
 #else
     ApplyClistDown(list, taps, rows, firstRow, width, dst);

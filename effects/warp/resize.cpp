@@ -227,6 +227,16 @@ bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b
     double l = 1 - (start - floorStart);
     double v = u;
     int32_t first = 0, t = 0;
+    // A term of weight 0 adds +0 to a sum that never goes below +0, and a
+    // term with l = 0 takes src[c + 1] alone: record the first not at all and
+    // the second as src[c + 1] with l = 1, so the rows read only what counts.
+    auto add = [&](int64_t at, double lc, double weight) {
+        if (weight == 0) return;
+        if (lc == 0)
+            terms[t++] = {static_cast<int32_t>(at + 1), 1.0, 0.0, weight};
+        else
+            terms[t++] = {static_cast<int32_t>(at), lc, 1 - lc, weight};
+    };
     auto put = [&](int32_t k, int32_t zero) {
         outputs[mirrored ? n - 1 - k : k] = {first, zero ? 0 : t - first, zero};
     };
@@ -237,7 +247,7 @@ bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b
             if (outside) {
                 t = first;  // the sum so far is dropped
             } else {
-                terms[t++] = {static_cast<int32_t>(c), l, 1 - l, v};
+                add(c, l, v);
             }
             put(k, outside);
             first = t;
@@ -254,7 +264,7 @@ bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b
             break;
         }
         if (c >= -1) {
-            terms[t++] = {static_cast<int32_t>(c), l, 1 - l, l};
+            add(c, l, l);
         } else if (l == 1.0) {
             // Far left of the line the walk only counts whole pixels: take
             // the stretch in one step. v stays below 2^53, so v - K is the
@@ -390,24 +400,39 @@ void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_
     }
     const LinearTerm *terms = plan.terms.get() + o.first;
     const __m128d scale = _mm_set1_pd(plan.scale);
-    // A magnifying or mildly reducing walk has one or two terms per output;
-    // longer sums go term by term over the row.
-    for (int32_t x = 0; x < width; ++x) {
-        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+    // A run of pixels at a time, term by term: each pixel still sums its
+    // terms in order, and the rows are found once per run.
+    alignas(16) double sums[kDownRun * 4];
+    for (int32_t x0 = 0; x0 < width; x0 += kDownRun) {
+        const int32_t n = std::min(kDownRun, width - x0);
+        std::fill(sums, sums + 4 * n, 0.0);
         for (int32_t i = 0; i < o.count; ++i) {
             const LinearTerm &term = terms[i];
-            const Channels2 A =
-                LoadPixel(RowOf(term.c, rows, firstRow, rowCount, zeroRow, width)[x]);
-            const Channels2 B =
-                LoadPixel(RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width)[x]);
-            const __m128d l = _mm_set1_pd(term.l), rest = _mm_set1_pd(term.rest),
-                          w = _mm_set1_pd(term.weight);
-            ar = _mm_add_pd(ar,
-                            _mm_mul_pd(w, _mm_add_pd(_mm_mul_pd(l, A.ar), _mm_mul_pd(rest, B.ar))));
-            gb = _mm_add_pd(gb,
-                            _mm_mul_pd(w, _mm_add_pd(_mm_mul_pd(l, A.gb), _mm_mul_pd(rest, B.gb))));
+            const Pixel *A = RowOf(term.c, rows, firstRow, rowCount, zeroRow, width) + x0;
+            const __m128d w = _mm_set1_pd(term.weight);
+            if (term.rest == 0) {
+                for (int32_t k = 0; k < n; ++k) {
+                    const Channels2 a = LoadPixel(A[k]);
+                    double *sum = sums + 4 * k;
+                    _mm_store_pd(sum, _mm_add_pd(_mm_load_pd(sum), _mm_mul_pd(w, a.ar)));
+                    _mm_store_pd(sum + 2, _mm_add_pd(_mm_load_pd(sum + 2), _mm_mul_pd(w, a.gb)));
+                }
+                continue;
+            }
+            const Pixel *B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width) + x0;
+            const __m128d l = _mm_set1_pd(term.l), rest = _mm_set1_pd(term.rest);
+            for (int32_t k = 0; k < n; ++k) {
+                const Channels2 a = LoadPixel(A[k]), b = LoadPixel(B[k]);
+                const __m128d v0 = _mm_add_pd(_mm_mul_pd(l, a.ar), _mm_mul_pd(rest, b.ar));
+                const __m128d v1 = _mm_add_pd(_mm_mul_pd(l, a.gb), _mm_mul_pd(rest, b.gb));
+                double *sum = sums + 4 * k;
+                _mm_store_pd(sum, _mm_add_pd(_mm_load_pd(sum), _mm_mul_pd(w, v0)));
+                _mm_store_pd(sum + 2, _mm_add_pd(_mm_load_pd(sum + 2), _mm_mul_pd(w, v1)));
+            }
         }
-        dst[x] = StorePixel(_mm_mul_pd(ar, scale), _mm_mul_pd(gb, scale));
+        for (int32_t k = 0; k < n; ++k)
+            dst[x0 + k] = StorePixel(_mm_mul_pd(_mm_load_pd(sums + 4 * k), scale),
+                                     _mm_mul_pd(_mm_load_pd(sums + 4 * k + 2), scale));
     }
 #else
     LinearDown(plan, y, rows, firstRow, rowCount, zeroRow, width, dst);
@@ -501,7 +526,7 @@ struct TwoPassBuffers {
     bool Allocate(const ZoomState &z, RowRange rows) {
         across = TryAllocate<Pixel>(uint64_t(z.dstWidth) * uint64_t(rows.count));
         zeroRow = TryAllocate<Pixel>(uint64_t(z.dstWidth));
-        channels = TryAllocate<double>((uint64_t(z.srcWidth) + 2) * 4);
+        channels = TryAllocate<double>((uint64_t(z.srcWidth) + 3) * 4);
         if (!across || !zeroRow || !channels) return false;
         std::fill(zeroRow.get(), zeroRow.get() + z.dstWidth, Pixel{0});
         return true;

@@ -113,7 +113,7 @@ void ApplyClist(const ClistSet &set, const Pixel *src, Pixel *dst, int32_t n);
 
 // The fast rows the driver uses, each giving the same words as its reference.
 // `channels` holds the source line as four doubles per pixel (alpha, red,
-// green, blue), with one zero pixel before and after it.
+// green, blue), with one zero pixel before it and two after it.
 void ExpandChannels(const Pixel *src, int32_t len, double *channels);
 void ApplyClistFast(const ClistSet &set, const double *channels, Pixel *dst, int32_t n);
 void LinearResampleFast(const LinearPlan &plan, const double *channels, Pixel *dst);

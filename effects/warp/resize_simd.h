@@ -14,6 +14,9 @@
 
 namespace kve {
 
+// The vertical passes work on runs of this many pixels at a time.
+constexpr int32_t kDownRun = 64;
+
 #if defined(KVE_RESIZE_SSE2)
 
 struct Channels2 {

@@ -369,13 +369,23 @@ TEST(Clist, HalvingWithTheTriangleKernel) {
         EXPECT_NEAR(t[0].weight, (1 - scale) * scale, 1e-15);
         EXPECT_NEAR(sum, 1.0, 0.002);
     }
-    // Exactly half: half-width 2, taps up to 5 of which the outer two weigh 0.
-    ASSERT_TRUE(ClistMake(set, 1, 16, 8, 1.0, 15.0, 2.0));   // scale 8 / 14: 3 or 4 taps
-    ASSERT_TRUE(ClistMake(set, 1, 40, 10, 4.0, 24.0, 2.0));  // centres 4 + 20i/9, scale 1/2
-    int64_t most = 0;
-    for (int32_t i = 0; i < 10; ++i)
-        most = std::max<int64_t>(most, set.lists[i].count);
-    EXPECT_EQ(most, 5);
+    // Exactly half: half-width 2, five taps of which the outer two weigh 0;
+    // those add nothing and are not kept.
+    ASSERT_TRUE(ClistMake(set, 1, 40, 10, 4.0, 24.0, 2.0));  // scale 10 / 20
+    const auto model = ModelClists(1, 40, 10, 4.0, 24.0, 2.0);
+    for (int32_t i = 0; i < 10; ++i) {
+        std::vector<ModelTap> kept;
+        for (const ModelTap &t : model[i])
+            if (t.weight != 0 && t.index != -1) kept.push_back(t);
+        ASSERT_EQ(set.lists[i].count, int32_t(kept.size())) << i;
+        for (size_t k = 0; k < kept.size(); ++k) {
+            EXPECT_EQ(set.taps[set.lists[i].first + k].index, kept[k].index);
+            EXPECT_EQ(set.taps[set.lists[i].first + k].weight, kept[k].weight);
+        }
+    }
+    EXPECT_EQ(model[0].size(), 5u);
+    EXPECT_EQ(model[0].front().weight, 0);
+    EXPECT_EQ(set.lists[0].count, 3);
 }
 
 // ---- Mirrored, tiny and degenerate zooms ----------------------------------------------
@@ -530,7 +540,7 @@ TEST(ResizeRows, FastRowsMatchTheReferencesOnEveryWidth) {
     for (int32_t width = 1; width <= 255; ++width) {
         const int32_t srcLen = 1 + (width * 37) % 200;
         Frame src = NoiseFrame(srcLen, 1, uint32_t(width));
-        std::vector<double> channels((size_t(srcLen) + 2) * 4);
+        std::vector<double> channels((size_t(srcLen) + 3) * 4);
         ExpandChannels(src.data(), srcLen, channels.data() + 4);
         // Reduction, enlargement and a mirrored span, partly outside the line.
         const double spans[][2] = {{-2.3, srcLen + 1.7}, {0.4, srcLen * 0.3}, {srcLen - 0.5, 1.2}};

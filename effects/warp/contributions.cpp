@@ -175,14 +175,6 @@ void ApplyClistFast(const ClistSet &set, const double *channels, Pixel *dst, int
 #endif
 }
 
-namespace {
-
-const Pixel *TapRow(const ClistTap &tap, const Pixel *rows, int32_t firstRow, int32_t width) {
-    return rows + static_cast<size_t>(tap.index - firstRow) * static_cast<size_t>(width);
-}
-
-}  // namespace
-
 void ApplyClistDown(const Clist &list, const ClistTap *taps, const Pixel *rows, int32_t firstRow,
                     int32_t width, Pixel *dst) {
     taps += list.first;

@@ -353,17 +353,6 @@ void LinearResampleFast(const LinearPlan &plan, const double *channels, Pixel *d
 #endif
 }
 
-namespace {
-
-// Row c of the intermediate, or the zero row outside the source.
-const Pixel *RowOf(int32_t c, const Pixel *rows, int32_t firstRow, int32_t rowCount,
-                   const Pixel *zeroRow, int32_t width) {
-    if (c < firstRow || c >= firstRow + rowCount) return zeroRow;
-    return rows + static_cast<size_t>(c - firstRow) * static_cast<size_t>(width);
-}
-
-}  // namespace
-
 void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
                 int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
     const LinearOutput &o = plan.outputs[y];
@@ -548,13 +537,14 @@ void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel 
         return;
     }
     const RowRange rows = LinearRows(yPlan);
+    const ResizeRows &rowOps = ResizeRowsBest();
     for (int32_t k = 0; k < rows.count; ++k) {
-        ExpandChannels(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
-        LinearResampleFast(xPlan, b.Line(), b.Across(k, z.dstWidth));
+        rowOps.expand(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
+        rowOps.linearAcross(xPlan, b.Line(), b.Across(k, z.dstWidth));
     }
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
-        LinearDownFast(yPlan, y, b.across.get(), rows.first, rows.count, b.zeroRow.get(),
-                       z.dstWidth, dst);
+        rowOps.linearDown(yPlan, y, b.across.get(), rows.first, rows.count, b.zeroRow.get(),
+                          z.dstWidth, dst);
     });
 }
 
@@ -583,19 +573,20 @@ void FilteredMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixe
         !ClistMake(yLists, filter, z.srcHeight, z.dstHeight, z.y0, z.y1, z.yStep))
         return;
     const RowRange rows = ClistRows(yLists, z.srcHeight);
+    const ResizeRows &rowOps = ResizeRowsBest();
     TwoPassBuffers b;
     if (!b.Allocate(z, rows)) {
         Diag_Message(kBufferFailure);
         return;
     }
     for (int32_t k = 0; k < rows.count; ++k) {
-        ExpandChannels(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
-        ApplyClistFast(xLists, b.Line(), b.Across(k, z.dstWidth), z.dstWidth);
+        rowOps.expand(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
+        rowOps.clistAcross(xLists, b.Line(), b.Across(k, z.dstWidth), z.dstWidth);
     }
     xLists = ClistSet{};
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
-        ApplyClistDownFast(yLists.lists[y], yLists.taps.get(), b.across.get(), rows.first,
-                           z.dstWidth, dst);
+        rowOps.clistDown(yLists.lists[y], yLists.taps.get(), b.across.get(), rows.first, z.dstWidth,
+                         dst);
     });
 }
 

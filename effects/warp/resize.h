@@ -131,6 +131,24 @@ void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t fi
 void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
                     int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
 
+// The fast rows of one instruction set, each giving its reference's words.
+struct ResizeRows {
+    void (*expand)(const Pixel *src, int32_t len, double *channels);
+    void (*clistAcross)(const ClistSet &set, const double *channels, Pixel *dst, int32_t n);
+    void (*clistDown)(const Clist &list, const ClistTap *taps, const Pixel *rows, int32_t firstRow,
+                      int32_t width, Pixel *dst);
+    void (*linearAcross)(const LinearPlan &plan, const double *channels, Pixel *dst);
+    void (*linearDown)(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                       int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
+};
+
+enum class ResizeSimd { kBaseline, kAvx2 };
+
+// The rows of one instruction set, or null when this machine cannot run it.
+const ResizeRows *ResizeRowsFor(ResizeSimd level);
+// The best rows this machine runs, chosen on first use.
+const ResizeRows &ResizeRowsBest();
+
 // A channel sum to an integer, toward zero; sums far outside 0..255 only
 // ever clamp, so they are pinned first and NaN counts as negative.
 inline int32_t TruncChannel(double v) {

@@ -3,6 +3,7 @@
 // in double, so the fast rows give the same words as the scalar references.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -10,12 +11,26 @@
 #define KVE_RESIZE_SSE2 1
 #endif
 
+#include "effects/warp/resize.h"
 #include "engine/job.h"
 
 namespace kve {
 
 // The vertical passes work on runs of this many pixels at a time.
 constexpr int32_t kDownRun = 64;
+
+// Row c of the intermediate, or the zero row outside the rows it holds.
+inline const Pixel *RowOf(int32_t c, const Pixel *rows, int32_t firstRow, int32_t rowCount,
+                          const Pixel *zeroRow, int32_t width) {
+    if (c < firstRow || c >= firstRow + rowCount) return zeroRow;
+    return rows + static_cast<size_t>(c - firstRow) * static_cast<size_t>(width);
+}
+
+// The intermediate row a vertical tap names.
+inline const Pixel *TapRow(const ClistTap &tap, const Pixel *rows, int32_t firstRow,
+                           int32_t width) {
+    return rows + static_cast<size_t>(tap.index - firstRow) * static_cast<size_t>(width);
+}
 
 #if defined(KVE_RESIZE_SSE2)
 

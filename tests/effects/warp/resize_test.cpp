@@ -536,12 +536,12 @@ TEST(ZoomPan, ReportsEveryOutputRowAndStops) {
 constexpr uint32_t kGuard = 0xA5A5A5A5;
 constexpr int kGuards = 8;
 
-TEST(ResizeRows, FastRowsMatchTheReferencesOnEveryWidth) {
+void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
     for (int32_t width = 1; width <= 255; ++width) {
         const int32_t srcLen = 1 + (width * 37) % 200;
         Frame src = NoiseFrame(srcLen, 1, uint32_t(width));
         std::vector<double> channels((size_t(srcLen) + 3) * 4);
-        ExpandChannels(src.data(), srcLen, channels.data() + 4);
+        fastRows.expand(src.data(), srcLen, channels.data() + 4);
         // Reduction, enlargement and a mirrored span, partly outside the line.
         const double spans[][2] = {{-2.3, srcLen + 1.7}, {0.4, srcLen * 0.3}, {srcLen - 0.5, 1.2}};
         for (const auto &span : spans) {
@@ -552,14 +552,14 @@ TEST(ResizeRows, FastRowsMatchTheReferencesOnEveryWidth) {
                 ASSERT_TRUE(ClistMake(set, filter, srcLen, width, a, b, step));
                 Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
                 ApplyClist(set, src.data(), ref.data(), width);
-                ApplyClistFast(set, channels.data() + 4, fast.data(), width);
+                fastRows.clistAcross(set, channels.data() + 4, fast.data(), width);
                 ASSERT_EQ(ref, fast) << width << " filter " << filter;
             }
             LinearPlan plan;
             ASSERT_TRUE(LinearPlanMake(plan, width, srcLen, a, b, step));
             Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
             LinearResample(plan, src.data(), ref.data());
-            LinearResampleFast(plan, channels.data() + 4, fast.data());
+            fastRows.linearAcross(plan, channels.data() + 4, fast.data());
             ASSERT_EQ(ref, fast) << width;
             if (b > a && width > 1) {
                 Frame model(width + kGuards, kGuard);
@@ -578,17 +578,26 @@ TEST(ResizeRows, FastRowsMatchTheReferencesOnEveryWidth) {
         Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
         for (int32_t y = 0; y < 5; ++y) {
             ApplyClistDown(set.lists[y], set.taps.get(), block.data(), 0, width, ref.data());
-            ApplyClistDownFast(set.lists[y], set.taps.get(), block.data(), 0, width, fast.data());
+            fastRows.clistDown(set.lists[y], set.taps.get(), block.data(), 0, width, fast.data());
             ASSERT_EQ(ref, fast) << width << " row " << y;
         }
         for (int32_t y = 0; y < 13; ++y) {
             LinearDown(plan, y, block.data(), 0, rows, zeroRow.data(), width, ref.data());
-            LinearDownFast(plan, y, block.data(), 0, rows, zeroRow.data(), width, fast.data());
+            fastRows.linearDown(plan, y, block.data(), 0, rows, zeroRow.data(), width, fast.data());
             ASSERT_EQ(ref, fast) << width << " row " << y;
         }
     }
 }
 
+// Every instruction set this machine runs, against the plain references.
+TEST(ResizeRows, FastRowsMatchTheReferencesOnEveryWidth) {
+    for (ResizeSimd level : {ResizeSimd::kBaseline, ResizeSimd::kAvx2}) {
+        const ResizeRows *rows = ResizeRowsFor(level);
+        if (!rows) continue;
+        SCOPED_TRACE(static_cast<int>(level));
+        CheckRowsOnEveryWidth(*rows);
+    }
+}
 // The walk over a far-away stretch is taken in one step with the same result.
 TEST(ResizeRows, LinearWalkSkipsFarStretchesExactly) {
     Frame src = NoiseFrame(50, 1, 3);

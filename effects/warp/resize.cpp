@@ -432,7 +432,8 @@ void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_
 
 namespace {
 
-// The rows of the intermediate the vertical pass reads: [first, first + count).
+// The source rows one output row reads, clipped to the source: [first,
+// first + count).
 struct RowRange {
     int32_t first = 0, count = 0;
 };
@@ -444,28 +445,21 @@ RowRange RangeOf(int64_t lo, int64_t hi, int32_t len) {
     return {static_cast<int32_t>(lo), static_cast<int32_t>(hi - lo + 1)};
 }
 
-RowRange LinearRows(const LinearPlan &plan) {
+RowRange LinearRows(const LinearPlan &plan, int32_t y) {
+    const LinearOutput &o = plan.outputs[y];
     int64_t lo = INT64_MAX, hi = INT64_MIN;
-    for (int32_t k = 0; k < plan.n; ++k) {
-        const LinearOutput &o = plan.outputs[k];
-        for (int32_t i = 0; i < o.count; ++i) {
-            const int32_t c = plan.terms[o.first + i].c;
-            lo = std::min<int64_t>(lo, c);
-            hi = std::max<int64_t>(hi, int64_t{c} + 1);
-        }
+    for (int32_t i = 0; i < o.count; ++i) {
+        const LinearTerm &t = plan.terms[o.first + i];
+        lo = std::min<int64_t>(lo, t.c);
+        hi = std::max<int64_t>(hi, int64_t{t.c} + (t.rest != 0 ? 1 : 0));
     }
     return RangeOf(lo, hi, plan.len);
 }
 
-RowRange ClistRows(const ClistSet &set, int32_t len) {
-    int64_t lo = INT64_MAX, hi = INT64_MIN;
-    for (int32_t k = 0; k < set.length; ++k) {
-        const Clist &list = set.lists[k];
-        if (list.count == 0) continue;
-        lo = std::min<int64_t>(lo, set.taps[list.first].index);
-        hi = std::max<int64_t>(hi, set.taps[list.first + list.count - 1].index);
-    }
-    return RangeOf(lo, hi, len);
+RowRange ClistRows(const ClistSet &set, int32_t y, int32_t len) {
+    const Clist &list = set.lists[y];
+    if (list.count == 0) return {};
+    return RangeOf(set.taps[list.first].index, set.taps[list.first + list.count - 1].index, len);
 }
 
 // The output pass: row y from `row(y, dst)`, a progress report after each.
@@ -488,63 +482,97 @@ void NearestMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel
         Diag_Message(kBufferFailure);
         return;
     }
-    // Drawing into the frame it reads from: read from a copy.
-    std::unique_ptr<Pixel[]> copy;
-    if (src == output) {
-        const uint64_t pixels = uint64_t(z.srcWidth) * uint64_t(z.srcHeight);
-        copy = TryAllocate<Pixel>(pixels);
-        if (!copy) {
-            Diag_Message(kBufferFailure);
-            return;
-        }
-        std::memcpy(copy.get(), src, pixels * sizeof(Pixel));
-        src = copy.get();
-    }
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
         const int32_t g = NearestSourceRow(z, y);
         NearestRow(table, g >= 0 ? RowPtr(src, g, z.srcWidth) : nullptr, dst, z.dstWidth);
     });
 }
 
-// The storage both two-pass modes share: the intermediate rows, one source
+// The across pass's rows, kept only while output rows still read them. Each
+// output row reads a run of consecutive source rows, and the runs move one
+// way down (or, mirrored, up) the frame, so a ring as long as the longest
+// run holds every row until no later output row needs it. Every row is
+// stored twice, at its slot and `length` slots further, so any run of up to
+// `length` rows lies contiguous in memory.
+class RowRing {
+  public:
+    bool Allocate(int32_t length, int32_t width) {
+        length_ = std::max(length, 1);
+        width_ = width;
+        rows_ = TryAllocate<Pixel>(2 * uint64_t(length_) * uint64_t(width));
+        held_ = TryAllocate<int32_t>(uint64_t(length_));
+        if (!rows_ || !held_) return false;
+        std::fill(held_.get(), held_.get() + length_, -1);
+        return true;
+    }
+
+    // Makes source rows [r.first, r.first + r.count) ready, computing the
+    // missing ones with make(row, dst), and returns where row r.first starts.
+    template <class MakeRow>
+    const Pixel *Window(RowRange r, MakeRow make) {
+        for (int32_t k = r.first; k < r.first + r.count; ++k) {
+            const int32_t slot = k % length_;
+            if (held_[slot] == k) continue;
+            Pixel *row = Slot(slot);
+            make(k, row);
+            std::memcpy(Slot(slot + length_), row, static_cast<size_t>(width_) * sizeof(Pixel));
+            held_[slot] = k;
+        }
+        return Slot(r.first % length_);
+    }
+
+  private:
+    Pixel *Slot(int32_t s) {
+        return rows_.get() + static_cast<size_t>(s) * static_cast<size_t>(width_);
+    }
+    std::unique_ptr<Pixel[]> rows_;
+    std::unique_ptr<int32_t[]> held_;
+    int32_t length_ = 1, width_ = 0;
+};
+
+// The storage both two-pass modes share: the ring of across rows, one source
 // row as doubles, and a zero row.
 struct TwoPassBuffers {
-    std::unique_ptr<Pixel[]> across, zeroRow;
+    RowRing ring;
+    std::unique_ptr<Pixel[]> zeroRow;
     std::unique_ptr<double[]> channels;
 
-    bool Allocate(const ZoomState &z, RowRange rows) {
-        across = TryAllocate<Pixel>(uint64_t(z.dstWidth) * uint64_t(rows.count));
+    bool Allocate(const ZoomState &z, int32_t longestRun) {
         zeroRow = TryAllocate<Pixel>(uint64_t(z.dstWidth));
         channels = TryAllocate<double>((uint64_t(z.srcWidth) + 3) * 4);
-        if (!across || !zeroRow || !channels) return false;
+        if (!ring.Allocate(longestRun, z.dstWidth) || !zeroRow || !channels) return false;
         std::fill(zeroRow.get(), zeroRow.get() + z.dstWidth, Pixel{0});
         return true;
     }
     // The source line as doubles starts one pixel in, after a zero pixel.
     double *Line() { return channels.get() + 4; }
-    Pixel *Across(int32_t k, int32_t width) {
-        return across.get() + static_cast<size_t>(k) * static_cast<size_t>(width);
-    }
 };
 
 void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel *output) {
     LinearPlan xPlan, yPlan;
-    TwoPassBuffers b;
     if (!LinearPlanMake(xPlan, z.dstWidth, z.srcWidth, z.x0, z.x1, z.xStep) ||
-        !LinearPlanMake(yPlan, z.dstHeight, z.srcHeight, z.y0, z.y1, z.yStep) ||
-        !b.Allocate(z, LinearRows(yPlan))) {
+        !LinearPlanMake(yPlan, z.dstHeight, z.srcHeight, z.y0, z.y1, z.yStep)) {
         Diag_Message(kBufferFailure);
         return;
     }
-    const RowRange rows = LinearRows(yPlan);
-    const ResizeRows &rowOps = ResizeRowsBest();
-    for (int32_t k = 0; k < rows.count; ++k) {
-        rowOps.expand(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
-        rowOps.linearAcross(xPlan, b.Line(), b.Across(k, z.dstWidth));
+    int32_t longest = 0;
+    for (int32_t y = 0; y < z.dstHeight; ++y)
+        longest = std::max(longest, LinearRows(yPlan, y).count);
+    TwoPassBuffers b;
+    if (!b.Allocate(z, longest)) {
+        Diag_Message(kBufferFailure);
+        return;
     }
+    const ResizeRows &rowOps = ResizeRowsBest();
+    auto across = [&](int32_t r, Pixel *dst) {
+        rowOps.expand(RowPtr(src, r, z.srcWidth), z.srcWidth, b.Line());
+        rowOps.linearAcross(xPlan, b.Line(), dst);
+    };
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
-        rowOps.linearDown(yPlan, y, b.across.get(), rows.first, rows.count, b.zeroRow.get(),
-                          z.dstWidth, dst);
+        const RowRange rows = LinearRows(yPlan, y);
+        const Pixel *window = b.ring.Window(rows, across);
+        rowOps.linearDown(yPlan, y, window, rows.first, rows.count, b.zeroRow.get(), z.dstWidth,
+                          dst);
     });
 }
 
@@ -572,21 +600,23 @@ void FilteredMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixe
     if (!ClistMake(xLists, filter, z.srcWidth, z.dstWidth, z.x0, z.x1, z.xStep) ||
         !ClistMake(yLists, filter, z.srcHeight, z.dstHeight, z.y0, z.y1, z.yStep))
         return;
-    const RowRange rows = ClistRows(yLists, z.srcHeight);
-    const ResizeRows &rowOps = ResizeRowsBest();
+    int32_t longest = 0;
+    for (int32_t y = 0; y < z.dstHeight; ++y)
+        longest = std::max(longest, ClistRows(yLists, y, z.srcHeight).count);
     TwoPassBuffers b;
-    if (!b.Allocate(z, rows)) {
+    if (!b.Allocate(z, longest)) {
         Diag_Message(kBufferFailure);
         return;
     }
-    for (int32_t k = 0; k < rows.count; ++k) {
-        rowOps.expand(RowPtr(src, rows.first + k, z.srcWidth), z.srcWidth, b.Line());
-        rowOps.clistAcross(xLists, b.Line(), b.Across(k, z.dstWidth), z.dstWidth);
-    }
-    xLists = ClistSet{};
+    const ResizeRows &rowOps = ResizeRowsBest();
+    auto across = [&](int32_t r, Pixel *dst) {
+        rowOps.expand(RowPtr(src, r, z.srcWidth), z.srcWidth, b.Line());
+        rowOps.clistAcross(xLists, b.Line(), dst, z.dstWidth);
+    };
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
-        rowOps.clistDown(yLists.lists[y], yLists.taps.get(), b.across.get(), rows.first, z.dstWidth,
-                         dst);
+        const RowRange rows = ClistRows(yLists, y, z.srcHeight);
+        const Pixel *window = b.ring.Window(rows, across);
+        rowOps.clistDown(yLists.lists[y], yLists.taps.get(), window, rows.first, z.dstWidth, dst);
     });
 }
 
@@ -603,6 +633,19 @@ void ResizeDriver(LineOp, const ImageList &images, ArgBlock &in, const OutputLis
     if (!UsableGeometry(z)) {
         ZeroFrame(in, z, output);
         return;
+    }
+    // Output rows are written while source rows are still to be read: drawing
+    // into the frame it reads from, read from a copy.
+    std::unique_ptr<Pixel[]> copy;
+    if (src == output) {
+        const uint64_t pixels = uint64_t(z.srcWidth) * uint64_t(z.srcHeight);
+        copy = TryAllocate<Pixel>(pixels);
+        if (!copy) {
+            Diag_Message(kBufferFailure);
+            return;
+        }
+        std::memcpy(copy.get(), src, pixels * sizeof(Pixel));
+        src = copy.get();
     }
     const int32_t q = in.ints[0];
     if (q <= 0)

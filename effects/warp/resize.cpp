@@ -197,6 +197,43 @@ int32_t NearestSourceRow(const ZoomState &z, int32_t r) {
 
 // ---- Linear --------------------------------------------------------------------
 
+namespace {
+
+// A plan whose every term takes one source pixel inside the line with weight
+// 1, and whose scale is 2^-k, sums whole channel values exactly and scales
+// them exactly: its outputs are the integer sums shifted right by k. Returns
+// k, or -1 for any other plan (or sums that could pass 16 bits).
+int32_t BoxShift(const LinearPlan &plan) {
+    int exponent = 0;
+    const double mantissa = std::frexp(plan.scale, &exponent);
+    if (mantissa != 0.5 || exponent > 1 || exponent < -6) return -1;
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        if (o.count > 128) return -1;
+        for (int32_t i = 0; i < o.count; ++i) {
+            const LinearTerm &t = plan.terms[o.first + i];
+            if (t.rest != 0 || t.weight != 1.0 || t.c < 0 || t.c >= plan.len) return -1;
+        }
+    }
+    return 1 - exponent;
+}
+
+// The first source pixel when every output sums the pair that follows the
+// previous output's pair (a halving), else -1.
+int32_t PairStart(const LinearPlan &plan) {
+    int64_t next = -1;
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        if (o.zero || o.count != 2) return -1;
+        const LinearTerm *t = plan.terms.get() + o.first;
+        if (t[1].c != t[0].c + 1 || (next >= 0 && t[0].c != next)) return -1;
+        next = int64_t{t[1].c} + 1;
+    }
+    return plan.n > 0 ? plan.terms[plan.outputs[0].first].c : -1;
+}
+
+}  // namespace
+
 bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b, double step) {
     plan = LinearPlan{};
     if (n <= 0) return true;
@@ -279,6 +316,8 @@ bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b
         v = v - l;
         l = 1;
     }
+    plan.boxShift = BoxShift(plan);
+    plan.pairStart = plan.boxShift >= 0 ? PairStart(plan) : -1;
     return true;
 }
 
@@ -290,7 +329,8 @@ Pixel LinearPixel(const LinearPlan &plan, const LinearOutput &o, const Pixel *sr
     const LinearTerm *term = plan.terms.get() + o.first;
     for (int32_t i = 0; i < o.count; ++i, ++term) {
         const int32_t c = term->c;
-        const Pixel A = c >= 0 ? src[c] : 0, B = c + 1 < plan.len ? src[c + 1] : 0;
+        const Pixel A = c >= 0 && c < plan.len ? src[c] : 0;
+        const Pixel B = c + 1 >= 0 && c + 1 < plan.len ? src[c + 1] : 0;
         const int32_t a[4] = {AlphaOf(A), RedOf(A), GreenOf(A), BlueOf(A)};
         const int32_t b[4] = {AlphaOf(B), RedOf(B), GreenOf(B), BlueOf(B)};
         for (int ch = 0; ch < 4; ++ch) {
@@ -426,6 +466,97 @@ void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_
 #else
     LinearDown(plan, y, rows, firstRow, rowCount, zeroRow, width, dst);
 #endif
+}
+
+// ---- Linear on integers ------------------------------------------------------------
+
+void LinearBoxAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst) {
+    const int32_t shift = plan.boxShift;
+#if defined(KVE_RESIZE_SSE2)
+    if (plan.pairStart >= 0) {
+        // Neighbouring pairs: two outputs from four pixels at a time.
+        const Pixel *p = src + plan.pairStart;
+        const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(shift);
+        int32_t k = 0;
+        for (; k + 2 <= plan.n; k += 2, p += 4) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+            __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(lo, hi), _mm_unpackhi_epi64(lo, hi));
+            sum = _mm_srl_epi16(sum, count);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + k), _mm_packus_epi16(sum, sum));
+        }
+        if (k < plan.n) {
+            __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+            v = _mm_unpacklo_epi8(v, zero);
+            __m128i sum = _mm_add_epi16(v, _mm_srli_si128(v, 8));
+            sum = _mm_srl_epi16(sum, count);
+            dst[k] = static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(sum, sum)));
+        }
+        return;
+    }
+#endif
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        if (o.zero) {
+            dst[k] = 0;
+            continue;
+        }
+        const LinearTerm *term = plan.terms.get() + o.first;
+#if defined(KVE_RESIZE_SSE2)
+        const __m128i zero = _mm_setzero_si128();
+        __m128i sum = zero;
+        for (int32_t i = 0; i < o.count; ++i)
+            sum = _mm_add_epi16(
+                sum,
+                _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int32_t>(src[term[i].c])), zero));
+        sum = _mm_srl_epi16(sum, _mm_cvtsi32_si128(shift));
+        dst[k] = static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(sum, sum)));
+#else
+        int32_t sum[4] = {0, 0, 0, 0};
+        for (int32_t i = 0; i < o.count; ++i) {
+            const Pixel p = src[term[i].c];
+            sum[0] += AlphaOf(p), sum[1] += RedOf(p), sum[2] += GreenOf(p), sum[3] += BlueOf(p);
+        }
+        dst[k] = PackPixel(sum[0] >> shift, sum[1] >> shift, sum[2] >> shift, sum[3] >> shift);
+#endif
+    }
+}
+
+void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                   int32_t width, Pixel *dst) {
+    const LinearOutput &o = plan.outputs[y];
+    if (o.zero) {
+        std::fill(dst, dst + width, Pixel{0});
+        return;
+    }
+    const LinearTerm *terms = plan.terms.get() + o.first;
+    const int32_t shift = plan.boxShift;
+    auto row = [&](int32_t i) {
+        return rows + static_cast<size_t>(terms[i].c - firstRow) * static_cast<size_t>(width);
+    };
+    int32_t x = 0;
+#if defined(KVE_RESIZE_SSE2)
+    const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(shift);
+    for (; x + 4 <= width; x += 4) {
+        __m128i lo = zero, hi = zero;
+        for (int32_t i = 0; i < o.count; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row(i) + x));
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+        }
+        lo = _mm_srl_epi16(lo, count);
+        hi = _mm_srl_epi16(hi, count);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; x < width; ++x) {
+        int32_t sum[4] = {0, 0, 0, 0};
+        for (int32_t i = 0; i < o.count; ++i) {
+            const Pixel p = row(i)[x];
+            sum[0] += AlphaOf(p), sum[1] += RedOf(p), sum[2] += GreenOf(p), sum[3] += BlueOf(p);
+        }
+        dst[x] = PackPixel(sum[0] >> shift, sum[1] >> shift, sum[2] >> shift, sum[3] >> shift);
+    }
 }
 
 // ---- Driver --------------------------------------------------------------------
@@ -564,15 +695,24 @@ void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel 
         return;
     }
     const ResizeRows &rowOps = ResizeRowsBest();
+    // Plans that only sum pixels and halve (a halving at zoom 1) run on
+    // integers, with the same words.
     auto across = [&](int32_t r, Pixel *dst) {
+        if (xPlan.boxShift >= 0) {
+            LinearBoxAcross(xPlan, RowPtr(src, r, z.srcWidth), dst);
+            return;
+        }
         rowOps.expand(RowPtr(src, r, z.srcWidth), z.srcWidth, b.Line());
         rowOps.linearAcross(xPlan, b.Line(), dst);
     };
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
         const RowRange rows = LinearRows(yPlan, y);
         const Pixel *window = b.ring.Window(rows, across);
-        rowOps.linearDown(yPlan, y, window, rows.first, rows.count, b.zeroRow.get(), z.dstWidth,
-                          dst);
+        if (yPlan.boxShift >= 0)
+            LinearBoxDown(yPlan, y, window, rows.first, z.dstWidth, dst);
+        else
+            rowOps.linearDown(yPlan, y, window, rows.first, rows.count, b.zeroRow.get(), z.dstWidth,
+                              dst);
     });
 }
 

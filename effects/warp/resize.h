@@ -74,6 +74,12 @@ struct LinearPlan {
     std::unique_ptr<LinearTerm[]> terms;
     int32_t n = 0, len = 0;
     double scale = 0;  // output pixels per source pixel
+    // k when every output is a plain sum of source pixels times 2^-k (a
+    // halving at zoom 1, say), else -1; such plans run on integers.
+    int32_t boxShift = -1;
+    // With a box shift: the first source pixel when output k sums pixels
+    // pairStart + 2k and pairStart + 2k + 1, else -1.
+    int32_t pairStart = -1;
 };
 
 // Records the walk for n outputs over a line of `len` pixels from position a
@@ -83,6 +89,12 @@ bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b
 
 // Plain reference: one line through the plan.
 void LinearResample(const LinearPlan &plan, const Pixel *src, Pixel *dst);
+
+// The integer rows of a plan with a box shift, giving LinearResample's and
+// LinearDown's words.
+void LinearBoxAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst);
+void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                   int32_t width, Pixel *dst);
 
 // ---- Filtered --------------------------------------------------------------
 

@@ -567,6 +567,27 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
                 ASSERT_EQ(ref, model) << width;
             }
         }
+        // Halving and quartering plans run on integers.
+        for (int32_t shift : {1, 2}) {
+            const int32_t len = width << shift;
+            Frame line = NoiseFrame(len, 1, uint32_t(width + 7));
+            LinearPlan plan;
+            ASSERT_TRUE(LinearPlanMake(plan, width, len, 0, double(len - (1 << shift)),
+                                       double(1 << shift)));
+            ASSERT_EQ(plan.boxShift, shift) << width;
+            Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
+            LinearResample(plan, line.data(), ref.data());
+            LinearBoxAcross(plan, line.data(), fast.data());
+            ASSERT_EQ(ref, fast) << width;
+            // Down: `len` rows of `width` pixels.
+            Frame block = NoiseFrame(width, len, uint32_t(width + 9));
+            const Frame zeroRow(width, 0);
+            for (int32_t y = 0; y < width; ++y) {
+                LinearDown(plan, y, block.data(), 0, len, zeroRow.data(), width, ref.data());
+                LinearBoxDown(plan, y, block.data(), 0, width, fast.data());
+                ASSERT_EQ(ref, fast) << width << " row " << y;
+            }
+        }
         // The vertical pass: 9 rows of `width` pixels, each list over them.
         const int32_t rows = 9;
         Frame block = NoiseFrame(width, rows, uint32_t(width + 1000));

@@ -218,6 +218,53 @@ int32_t BoxShift(const LinearPlan &plan) {
     return 1 - exponent;
 }
 
+// Whether v is a power of two (no more than a shift of the exponent away
+// from 1 in either direction that the lerp rows use).
+bool PowerOfTwo(double v) {
+    int exponent = 0;
+    return std::frexp(v, &exponent) == 0.5 && exponent >= -20 && exponent <= 20;
+}
+
+// A magnifying plan at a power-of-two scale gives each output one term of
+// weight 1 / scale: its value l src[c] + rest src[c + 1] comes back
+// unscaled. When every l is a multiple of 2^-m (m <= 8), that value and
+// every product on the way are exact, so the output is the integer
+// (L src[c] + (2^m - L) src[c + 1]) >> m with L = l 2^m. Returns m, or -1.
+int32_t LerpShift(const LinearPlan &plan) {
+    if (!PowerOfTwo(plan.scale)) return -1;
+    int32_t m = 0;
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        if (o.zero) continue;
+        if (o.count != 1) return -1;
+        const LinearTerm &t = plan.terms[o.first];
+        if (!PowerOfTwo(t.weight) || t.weight * plan.scale != 1.0) return -1;
+        while (m <= 8 && std::ldexp(t.l, m) != std::trunc(std::ldexp(t.l, m)))
+            ++m;
+        if (m > 8) return -1;
+    }
+    return m;
+}
+
+// Each output's source pixel and weight L in two flat arrays (L = -1 for an
+// output of 0), so the rows run without looking through the terms; without
+// memory for them the plan simply runs as doubles.
+void LerpTable(LinearPlan &plan) {
+    plan.lerpPixel = TryAllocate<int32_t>(uint64_t(plan.n));
+    plan.lerpL = TryAllocate<int16_t>(uint64_t(plan.n));
+    if (!plan.lerpPixel || !plan.lerpL) {
+        plan.lerpShift = -1;
+        return;
+    }
+    const double unit = static_cast<double>(1 << plan.lerpShift);
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const LinearOutput &o = plan.outputs[k];
+        plan.lerpPixel[k] = o.count ? plan.terms[o.first].c : 0;
+        plan.lerpL[k] =
+            o.zero || o.count == 0 ? -1 : static_cast<int16_t>(plan.terms[o.first].l * unit);
+    }
+}
+
 // The first source pixel when every output sums the pair that follows the
 // previous output's pair (a halving), else -1.
 int32_t PairStart(const LinearPlan &plan) {
@@ -318,6 +365,8 @@ bool LinearPlanMake(LinearPlan &plan, int32_t n, int32_t len, double a, double b
     }
     plan.boxShift = BoxShift(plan);
     plan.pairStart = plan.boxShift >= 0 ? PairStart(plan) : -1;
+    plan.lerpShift = plan.boxShift >= 0 ? -1 : LerpShift(plan);
+    if (plan.lerpShift >= 0) LerpTable(plan);
     return true;
 }
 
@@ -559,6 +608,96 @@ void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t
     }
 }
 
+namespace {
+
+// Interpolation weights of a lerp plan's term: L for src[c], 2^m - L for
+// src[c + 1].
+int32_t LerpWeight(const LinearPlan &plan, const LinearTerm &t) {
+    return static_cast<int32_t>(t.l * static_cast<double>(1 << plan.lerpShift));
+}
+
+}  // namespace
+
+void LinearLerpAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst) {
+    const int32_t m = plan.lerpShift, len = plan.len;
+    const int32_t *pixel = plan.lerpPixel.get();
+    const int16_t *weight = plan.lerpL.get();
+    for (int32_t k = 0; k < plan.n; ++k) {
+        const int32_t L = weight[k], c = pixel[k];
+        if (L < 0) {
+            dst[k] = 0;
+            continue;
+        }
+        const int32_t R = (1 << m) - L;
+#if defined(KVE_RESIZE_SSE2)
+        __m128i ab;
+        if (c >= 0 && c + 1 < len) {
+            ab = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(src + c));
+        } else {
+            const Pixel A = c >= 0 && c < len ? src[c] : 0;
+            const Pixel B = c + 1 >= 0 && c + 1 < len ? src[c + 1] : 0;
+            ab = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int32_t>(A)),
+                                    _mm_cvtsi32_si128(static_cast<int32_t>(B)));
+        }
+        // Channels of a and b side by side, then multiplied by L and R and
+        // added in pairs.
+        ab = _mm_unpacklo_epi8(ab, _mm_setzero_si128());
+        const __m128i pairs = _mm_unpacklo_epi16(ab, _mm_srli_si128(ab, 8));
+        __m128i sum = _mm_madd_epi16(pairs, _mm_set1_epi32(L | R << 16));
+        sum = _mm_srl_epi32(sum, _mm_cvtsi32_si128(m));
+        sum = _mm_packs_epi32(sum, sum);
+        dst[k] = static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(sum, sum)));
+#else
+        const Pixel A = c >= 0 && c < len ? src[c] : 0;
+        const Pixel B = c + 1 >= 0 && c + 1 < len ? src[c + 1] : 0;
+        dst[k] =
+            PackPixel((L * AlphaOf(A) + R * AlphaOf(B)) >> m, (L * RedOf(A) + R * RedOf(B)) >> m,
+                      (L * GreenOf(A) + R * GreenOf(B)) >> m, (L * BlueOf(A) + R * BlueOf(B)) >> m);
+#endif
+    }
+}
+
+void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                    int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
+    const LinearOutput &o = plan.outputs[y];
+    if (o.zero || o.count == 0) {
+        std::fill(dst, dst + width, Pixel{0});
+        return;
+    }
+    const LinearTerm &t = plan.terms[o.first];
+    const int32_t m = plan.lerpShift, L = LerpWeight(plan, t), R = (1 << m) - L;
+    const Pixel *A = RowOf(t.c, rows, firstRow, rowCount, zeroRow, width);
+    const Pixel *B = RowOf(t.c + 1, rows, firstRow, rowCount, zeroRow, width);
+    if (R == 0 && m == 0) {
+        std::memcpy(dst, A, static_cast<size_t>(width) * sizeof(Pixel));
+        return;
+    }
+    int32_t x = 0;
+#if defined(KVE_RESIZE_SSE2)
+    const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(m);
+    const __m128i wl = _mm_set1_epi16(static_cast<int16_t>(L)),
+                  wr = _mm_set1_epi16(static_cast<int16_t>(R));
+    // L a + R b stays below 2^16 (L + R <= 256): unsigned 16-bit lanes.
+    for (; x + 4 <= width; x += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(A + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(B + x));
+        __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wl),
+                                   _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wr));
+        __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wl),
+                                   _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wr));
+        lo = _mm_srl_epi16(lo, count);
+        hi = _mm_srl_epi16(hi, count);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; x < width; ++x) {
+        const Pixel a = A[x], b = B[x];
+        dst[x] =
+            PackPixel((L * AlphaOf(a) + R * AlphaOf(b)) >> m, (L * RedOf(a) + R * RedOf(b)) >> m,
+                      (L * GreenOf(a) + R * GreenOf(b)) >> m, (L * BlueOf(a) + R * BlueOf(b)) >> m);
+    }
+}
+
 // ---- Driver --------------------------------------------------------------------
 
 namespace {
@@ -702,6 +841,10 @@ void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel 
             LinearBoxAcross(xPlan, RowPtr(src, r, z.srcWidth), dst);
             return;
         }
+        if (xPlan.lerpShift >= 0) {
+            LinearLerpAcross(xPlan, RowPtr(src, r, z.srcWidth), dst);
+            return;
+        }
         rowOps.expand(RowPtr(src, r, z.srcWidth), z.srcWidth, b.Line());
         rowOps.linearAcross(xPlan, b.Line(), dst);
     };
@@ -710,6 +853,9 @@ void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel 
         const Pixel *window = b.ring.Window(rows, across);
         if (yPlan.boxShift >= 0)
             LinearBoxDown(yPlan, y, window, rows.first, z.dstWidth, dst);
+        else if (yPlan.lerpShift >= 0)
+            LinearLerpDown(yPlan, y, window, rows.first, rows.count, b.zeroRow.get(), z.dstWidth,
+                           dst);
         else
             rowOps.linearDown(yPlan, y, window, rows.first, rows.count, b.zeroRow.get(), z.dstWidth,
                               dst);

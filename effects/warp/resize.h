@@ -80,6 +80,12 @@ struct LinearPlan {
     // With a box shift: the first source pixel when output k sums pixels
     // pairStart + 2k and pairStart + 2k + 1, else -1.
     int32_t pairStart = -1;
+    // m when every output interpolates two neighbours with weights that are
+    // multiples of 2^-m and comes back unscaled (doubling at zoom 1, say),
+    // else -1; such plans run on integers too.
+    int32_t lerpShift = -1;
+    std::unique_ptr<int32_t[]> lerpPixel;  // with a lerp shift: c of each output
+    std::unique_ptr<int16_t[]> lerpL;      // and its L, or -1 for an output of 0
 };
 
 // Records the walk for n outputs over a line of `len` pixels from position a
@@ -95,6 +101,10 @@ void LinearResample(const LinearPlan &plan, const Pixel *src, Pixel *dst);
 void LinearBoxAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst);
 void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
                    int32_t width, Pixel *dst);
+// The same for a plan with a lerp shift.
+void LinearLerpAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst);
+void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+                    int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
 
 // ---- Filtered --------------------------------------------------------------
 

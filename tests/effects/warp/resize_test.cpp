@@ -588,6 +588,28 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
                 ASSERT_EQ(ref, fast) << width << " row " << y;
             }
         }
+        // Doubling and quadrupling plans, partly outside the line, run on
+        // integers as well.
+        for (int32_t shift : {1, 2}) {
+            const int32_t len = width / (1 << shift) + 2;
+            Frame line = NoiseFrame(len, 1, uint32_t(width + 11));
+            const double step = 1.0 / (1 << shift);
+            const double a = -1.5 + step * (width % 3);
+            LinearPlan plan;
+            ASSERT_TRUE(LinearPlanMake(plan, width, len, a, a + step * (width - 1), step));
+            ASSERT_GE(plan.lerpShift, 0) << width;
+            Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
+            LinearResample(plan, line.data(), ref.data());
+            LinearLerpAcross(plan, line.data(), fast.data());
+            ASSERT_EQ(ref, fast) << width;
+            Frame block = NoiseFrame(width, len, uint32_t(width + 13));
+            const Frame zeroRow(width, 0);
+            for (int32_t y = 0; y < width; ++y) {
+                LinearDown(plan, y, block.data(), 0, len, zeroRow.data(), width, ref.data());
+                LinearLerpDown(plan, y, block.data(), 0, len, zeroRow.data(), width, fast.data());
+                ASSERT_EQ(ref, fast) << width << " row " << y;
+            }
+        }
         // The vertical pass: 9 rows of `width` pixels, each list over them.
         const int32_t rows = 9;
         Frame block = NoiseFrame(width, rows, uint32_t(width + 1000));

@@ -168,12 +168,18 @@ bool ColumnTableMake(ColumnTable &table, int32_t n, int32_t srcLen, double a, do
     if (first < 0 || last < first) first = last = -1;
     table.first = first;
     table.last = last;
+    for (int32_t stride : {1, 2}) {
+        bool even = first >= 0;
+        for (int32_t i = first + 1; even && i <= last; ++i)
+            even = table.column[i] == table.column[i - 1] + stride;
+        if (even) {
+            table.stride = stride;
+            break;
+        }
+    }
     return true;
 }
 
-namespace {
-
-// One output row: 0 outside the table's columns, copies inside.
 void NearestRow(const ColumnTable &table, const Pixel *srcRow, Pixel *dst, int32_t n) {
     if (!srcRow || table.first < 0) {
         std::fill(dst, dst + n, Pixel{0});
@@ -181,10 +187,31 @@ void NearestRow(const ColumnTable &table, const Pixel *srcRow, Pixel *dst, int32
     }
     std::fill(dst, dst + table.first, Pixel{0});
     const int32_t *column = table.column.get();
-    for (int32_t i = table.first; i <= table.last; ++i)
+    int32_t i = table.first;
+    if (table.stride == 1) {
+        std::memcpy(dst + i, srcRow + column[i],
+                    static_cast<size_t>(table.last - i + 1) * sizeof(Pixel));
+        i = table.last + 1;
+    }
+#if defined(KVE_RESIZE_SSE2)
+    if (table.stride == 2) {
+        // Every other pixel: four outputs from eight neighbouring pixels, the
+        // eighth being the one before the next output's (so inside the row).
+        const Pixel *p = srcRow + column[i];
+        for (; i + 4 <= table.last; i += 4, p += 8) {
+            const __m128 lo = _mm_loadu_ps(reinterpret_cast<const float *>(p));
+            const __m128 hi = _mm_loadu_ps(reinterpret_cast<const float *>(p + 4));
+            _mm_storeu_ps(reinterpret_cast<float *>(dst + i),
+                          _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)));
+        }
+    }
+#endif
+    for (; i <= table.last; ++i)
         dst[i] = srcRow[column[i]];
     std::fill(dst + table.last + 1, dst + n, Pixel{0});
 }
+
+namespace {
 
 // The source row nearest output row r, or -1 outside the source.
 int32_t NearestSourceRow(const ZoomState &z, int32_t r) {

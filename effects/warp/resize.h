@@ -44,7 +44,14 @@ std::unique_ptr<T[]> TryAllocate(uint64_t count);
 struct ColumnTable {
     std::unique_ptr<int32_t[]> column;
     int32_t first = -1, last = -1;
+    // 1 or 2 when the columns first..last step by exactly that many source
+    // pixels (a copy or a halving), else 0.
+    int32_t stride = 0;
 };
+
+// One output row from source row `srcRow` (null: outside the source): 0
+// outside the table's columns, copies inside.
+void NearestRow(const ColumnTable &table, const Pixel *srcRow, Pixel *dst, int32_t n);
 
 // Builds the table over `n` output columns starting at source position a with
 // `step` source pixels per output pixel (negative: mirrored). False when the

@@ -567,6 +567,22 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
                 ASSERT_EQ(ref, model) << width;
             }
         }
+        // Nearest rows: copies, halvings and any other step, from a source
+        // row of exactly the length the table reaches.
+        for (const double step : {1.0, 2.0, 0.7, 3.3}) {
+            const int32_t len = static_cast<int32_t>(std::ceil(step * width));
+            std::vector<uint32_t> line(NoiseFrame(len, 1, uint32_t(width + 5)));
+            ColumnTable table;
+            ASSERT_TRUE(ColumnTableMake(table, width, len, 0, step * (width - 1), step));
+            Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
+            for (int32_t i = 0; i < width; ++i)
+                ref[i] = i >= table.first && i <= table.last ? line[table.column[i]] : 0;
+            NearestRow(table, line.data(), fast.data(), width);
+            ASSERT_EQ(ref, fast) << width << " step " << step;
+            if (width > 1 && step == std::trunc(step)) {
+                EXPECT_EQ(table.stride, int32_t(step)) << width;
+            }
+        }
         // Halving and quartering plans run on integers.
         for (int32_t shift : {1, 2}) {
             const int32_t len = width << shift;

@@ -14,7 +14,7 @@
 
 #include "effects/warp/filters.h"
 #include "effects/warp/resize.h"
-#include "effects/warp/resize_simd.h"
+#include "effects/warp/resize_internal.h"
 #include "engine/diag.h"
 #include "interface/pixel.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "effects/warp/resize.h"
-#include "effects/warp/resize_simd.h"
+#include "effects/warp/resize_internal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -1,6 +1,8 @@
-// Pixel words to and from four double channels in two SSE2 registers, for the
-// fast rows of the resize family. Every operation is a plain multiply or add
-// in double, so the fast rows give the same words as the scalar references.
+// Pieces the files of the resize family share: the direction of an axis,
+// row addressing of the vertical passes, and pixel words to and from four
+// double channels in two SSE2 registers. Every operation of the fast rows is
+// a plain multiply or add in double, so they give the same words as the
+// scalar references.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +20,11 @@ namespace kve {
 
 // The vertical passes work on runs of this many pixels at a time.
 constexpr int32_t kDownRun = 64;
+
+// The axis runs backwards (a mirrored zoom).
+inline bool Mirrored(int32_t n, double a, double b, double step) {
+    return n > 1 ? b < a : step < 0;
+}
 
 // Row c of the intermediate, or the zero row outside the rows it holds.
 inline const Pixel *RowOf(int32_t c, const Pixel *rows, int32_t firstRow, int32_t rowCount,

@@ -175,13 +175,13 @@ void ApplyClistFast(const ClistSet &set, const double *channels, Pixel *dst, int
 #endif
 }
 
-void ApplyClistDown(const Clist &list, const ClistTap *taps, const Pixel *rows, int32_t firstRow,
-                    int32_t width, Pixel *dst) {
+void ApplyClistDown(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
+                    int32_t firstRow, int32_t width, Pixel *dst) {
     taps += list.first;
     for (int32_t x = 0; x < width; ++x) {
         double sum[4] = {0, 0, 0, 0};
         for (int32_t k = 0; k < list.count; ++k) {
-            const Pixel p = TapRow(taps[k], rows, firstRow, width)[x];
+            const Pixel p = TapRow(taps[k], rows, firstRow)[x];
             sum[0] = sum[0] + taps[k].weight * AlphaOf(p);
             sum[1] = sum[1] + taps[k].weight * RedOf(p);
             sum[2] = sum[2] + taps[k].weight * GreenOf(p);
@@ -192,7 +192,7 @@ void ApplyClistDown(const Clist &list, const ClistTap *taps, const Pixel *rows, 
     }
 }
 
-void ApplyClistDownFast(const Clist &list, const ClistTap *taps, const Pixel *rows,
+void ApplyClistDownFast(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
                         int32_t firstRow, int32_t width, Pixel *dst) {
 #if defined(KVE_RESIZE_SSE2)
     taps += list.first;
@@ -203,7 +203,7 @@ void ApplyClistDownFast(const Clist &list, const ClistTap *taps, const Pixel *ro
         const int32_t n = std::min(kDownRun, width - x0);
         std::fill(sums, sums + 4 * n, 0.0);
         for (int32_t t = 0; t < list.count; ++t) {
-            const Pixel *row = TapRow(taps[t], rows, firstRow, width) + x0;
+            const Pixel *row = TapRow(taps[t], rows, firstRow) + x0;
             const __m128d w = _mm_set1_pd(taps[t].weight);
             for (int32_t k = 0; k < n; ++k) {
                 const Channels2 p = LoadPixel(row[k]);

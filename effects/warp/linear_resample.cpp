@@ -266,7 +266,7 @@ void LinearResampleFast(const LinearPlan &plan, const double *channels, Pixel *d
 #endif
 }
 
-void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                 int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
     const LinearOutput &o = plan.outputs[y];
     if (o.zero) {
@@ -278,8 +278,8 @@ void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t fi
         double sum[4] = {0, 0, 0, 0};
         for (int32_t i = 0; i < o.count; ++i) {
             const LinearTerm &term = terms[i];
-            const Pixel A = RowOf(term.c, rows, firstRow, rowCount, zeroRow, width)[x];
-            const Pixel B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width)[x];
+            const Pixel A = RowOf(term.c, rows, firstRow, rowCount, zeroRow)[x];
+            const Pixel B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow)[x];
             const int32_t a[4] = {AlphaOf(A), RedOf(A), GreenOf(A), BlueOf(A)};
             const int32_t b[4] = {AlphaOf(B), RedOf(B), GreenOf(B), BlueOf(B)};
             for (int ch = 0; ch < 4; ++ch) {
@@ -292,7 +292,7 @@ void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t fi
     }
 }
 
-void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                     int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
 #if defined(KVE_RESIZE_SSE2)
     const LinearOutput &o = plan.outputs[y];
@@ -310,7 +310,7 @@ void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_
         std::fill(sums, sums + 4 * n, 0.0);
         for (int32_t i = 0; i < o.count; ++i) {
             const LinearTerm &term = terms[i];
-            const Pixel *A = RowOf(term.c, rows, firstRow, rowCount, zeroRow, width) + x0;
+            const Pixel *A = RowOf(term.c, rows, firstRow, rowCount, zeroRow) + x0;
             const __m128d w = _mm_set1_pd(term.weight);
             if (term.rest == 0) {
                 for (int32_t k = 0; k < n; ++k) {
@@ -321,7 +321,7 @@ void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_
                 }
                 continue;
             }
-            const Pixel *B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width) + x0;
+            const Pixel *B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow) + x0;
             const __m128d l = _mm_set1_pd(term.l), rest = _mm_set1_pd(term.rest);
             for (int32_t k = 0; k < n; ++k) {
                 const Channels2 a = LoadPixel(A[k]), b = LoadPixel(B[k]);
@@ -395,7 +395,7 @@ void LinearBoxAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst) {
     }
 }
 
-void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                    int32_t width, Pixel *dst) {
     const LinearOutput &o = plan.outputs[y];
     if (o.zero) {
@@ -404,9 +404,7 @@ void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t
     }
     const LinearTerm *terms = plan.terms.get() + o.first;
     const int32_t shift = plan.boxShift;
-    auto row = [&](int32_t i) {
-        return rows + static_cast<size_t>(terms[i].c - firstRow) * static_cast<size_t>(width);
-    };
+    auto row = [&](int32_t i) { return rows[terms[i].c - firstRow]; };
     int32_t x = 0;
 #if defined(KVE_RESIZE_SSE2)
     const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(shift);
@@ -481,7 +479,7 @@ void LinearLerpAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst) {
     }
 }
 
-void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                     int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
     const LinearOutput &o = plan.outputs[y];
     if (o.zero || o.count == 0) {
@@ -490,8 +488,8 @@ void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_
     }
     const LinearTerm &t = plan.terms[o.first];
     const int32_t m = plan.lerpShift, L = LerpWeight(plan, t), R = (1 << m) - L;
-    const Pixel *A = RowOf(t.c, rows, firstRow, rowCount, zeroRow, width);
-    const Pixel *B = RowOf(t.c + 1, rows, firstRow, rowCount, zeroRow, width);
+    const Pixel *A = RowOf(t.c, rows, firstRow, rowCount, zeroRow);
+    const Pixel *B = RowOf(t.c + 1, rows, firstRow, rowCount, zeroRow);
     if (R == 0 && m == 0) {
         std::memcpy(dst, A, static_cast<size_t>(width) * sizeof(Pixel));
         return;

@@ -281,42 +281,40 @@ void NearestMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel
 // The across pass's rows, kept only while output rows still read them. Each
 // output row reads a run of consecutive source rows, and the runs move one
 // way down (or, mirrored, up) the frame, so a ring as long as the longest
-// run holds every row until no later output row needs it. Every row is
-// stored twice, at its slot and `length` slots further, so any run of up to
-// `length` rows lies contiguous in memory.
+// run holds every row until no later output row needs it.
 class RowRing {
   public:
     bool Allocate(int32_t length, int32_t width) {
         length_ = std::max(length, 1);
         width_ = width;
-        rows_ = TryAllocate<Pixel>(2 * uint64_t(length_) * uint64_t(width));
+        rows_ = TryAllocate<Pixel>(uint64_t(length_) * uint64_t(width));
         held_ = TryAllocate<int32_t>(uint64_t(length_));
-        if (!rows_ || !held_) return false;
+        window_ = TryAllocate<const Pixel *>(uint64_t(length_));
+        if (!rows_ || !held_ || !window_) return false;
         std::fill(held_.get(), held_.get() + length_, -1);
         return true;
     }
 
     // Makes source rows [r.first, r.first + r.count) ready, computing the
-    // missing ones with make(row, dst), and returns where row r.first starts.
+    // missing ones with make(row, dst), and returns their addresses in order.
     template <class MakeRow>
-    const Pixel *Window(RowRange r, MakeRow make) {
+    const Pixel *const *Window(RowRange r, MakeRow make) {
         for (int32_t k = r.first; k < r.first + r.count; ++k) {
             const int32_t slot = k % length_;
-            if (held_[slot] == k) continue;
-            Pixel *row = Slot(slot);
-            make(k, row);
-            std::memcpy(Slot(slot + length_), row, static_cast<size_t>(width_) * sizeof(Pixel));
-            held_[slot] = k;
+            Pixel *row = rows_.get() + static_cast<size_t>(slot) * static_cast<size_t>(width_);
+            if (held_[slot] != k) {
+                make(k, row);
+                held_[slot] = k;
+            }
+            window_[k - r.first] = row;
         }
-        return Slot(r.first % length_);
+        return window_.get();
     }
 
   private:
-    Pixel *Slot(int32_t s) {
-        return rows_.get() + static_cast<size_t>(s) * static_cast<size_t>(width_);
-    }
     std::unique_ptr<Pixel[]> rows_;
     std::unique_ptr<int32_t[]> held_;
+    std::unique_ptr<const Pixel *[]> window_;
     int32_t length_ = 1, width_ = 0;
 };
 
@@ -370,7 +368,7 @@ void LinearMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixel 
     };
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
         const RowRange rows = LinearRows(yPlan, y);
-        const Pixel *window = b.ring.Window(rows, across);
+        const Pixel *const *window = b.ring.Window(rows, across);
         if (yPlan.boxShift >= 0)
             LinearBoxDown(yPlan, y, window, rows.first, z.dstWidth, dst);
         else if (yPlan.lerpShift >= 0)
@@ -421,7 +419,7 @@ void FilteredMode(const ArgBlock &in, const ZoomState &z, const Pixel *src, Pixe
     };
     OutputPass(in, z, output, [&](int32_t y, Pixel *dst) {
         const RowRange rows = ClistRows(yLists, y, z.srcHeight);
-        const Pixel *window = b.ring.Window(rows, across);
+        const Pixel *const *window = b.ring.Window(rows, across);
         rowOps.clistDown(yLists.lists[y], yLists.taps.get(), window, rows.first, z.dstWidth, dst);
     });
 }

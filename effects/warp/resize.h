@@ -106,11 +106,11 @@ void LinearResample(const LinearPlan &plan, const Pixel *src, Pixel *dst);
 // The integer rows of a plan with a box shift, giving LinearResample's and
 // LinearDown's words.
 void LinearBoxAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst);
-void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                    int32_t width, Pixel *dst);
 // The same for a plan with a lerp shift.
 void LinearLerpAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst);
-void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearLerpDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                     int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
 
 // ---- Filtered --------------------------------------------------------------
@@ -124,16 +124,20 @@ struct Clist {
     int32_t count;
 };
 
-// The contribution lists of one axis. Only taps inside the source are kept;
-// the others would be skipped when applied and so contribute nothing.
+// The contribution lists of one axis, taps in ascending source order. Only
+// taps inside the source with a weight other than 0 are kept: the others
+// would be skipped when applied or add nothing.
 struct ClistSet {
     std::unique_ptr<Clist[]> lists;
     std::unique_ptr<ClistTap[]> taps;
     int32_t length = 0;
 };
 
-// False (after the diagnostic, with nothing kept) when the lists cannot be
-// allocated.
+// The lists of `dstLen` outputs from position a to b over a line of `srcLen`
+// pixels with kernel `filter` of the filter table (step: source pixels per
+// output, used when dstLen is 1 or a equals b). A mirrored axis (b < a) takes
+// the step's magnitude. False (after the diagnostic, with nothing kept) when
+// the lists cannot be allocated.
 bool ClistMake(ClistSet &set, int filter, int32_t srcLen, int32_t dstLen, double a, double b,
                double step);
 
@@ -146,29 +150,30 @@ void ApplyClist(const ClistSet &set, const Pixel *src, Pixel *dst, int32_t n);
 void ExpandChannels(const Pixel *src, int32_t len, double *channels);
 void ApplyClistFast(const ClistSet &set, const double *channels, Pixel *dst, int32_t n);
 void LinearResampleFast(const LinearPlan &plan, const double *channels, Pixel *dst);
-// Output row y of the vertical pass from the intermediate rows: row k of the
-// source is at rows + (k - firstRow) * width; the lists name only rows the
-// intermediate holds. `width` pixels.
-void ApplyClistDown(const Clist &list, const ClistTap *taps, const Pixel *rows, int32_t firstRow,
-                    int32_t width, Pixel *dst);
-void ApplyClistDownFast(const Clist &list, const ClistTap *taps, const Pixel *rows,
+// Output row y of the vertical pass from the intermediate rows: rows[k -
+// firstRow] is the row made from source row k; the lists name only rows that
+// `rows` holds. `width` pixels.
+void ApplyClistDown(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
+                    int32_t firstRow, int32_t width, Pixel *dst);
+void ApplyClistDownFast(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
                         int32_t firstRow, int32_t width, Pixel *dst);
 // Output y of the linear vertical pass; rows outside firstRow .. firstRow +
 // rowCount - 1 read as `zeroRow`.
-void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                 int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
-void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
+void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
                     int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
 
 // The fast rows of one instruction set, each giving its reference's words.
 struct ResizeRows {
     void (*expand)(const Pixel *src, int32_t len, double *channels);
     void (*clistAcross)(const ClistSet &set, const double *channels, Pixel *dst, int32_t n);
-    void (*clistDown)(const Clist &list, const ClistTap *taps, const Pixel *rows, int32_t firstRow,
-                      int32_t width, Pixel *dst);
+    void (*clistDown)(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
+                      int32_t firstRow, int32_t width, Pixel *dst);
     void (*linearAcross)(const LinearPlan &plan, const double *channels, Pixel *dst);
-    void (*linearDown)(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
-                       int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst);
+    void (*linearDown)(const LinearPlan &plan, int32_t y, const Pixel *const *rows,
+                       int32_t firstRow, int32_t rowCount, const Pixel *zeroRow, int32_t width,
+                       Pixel *dst);
 };
 
 enum class ResizeSimd { kBaseline, kAvx2 };

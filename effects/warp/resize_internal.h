@@ -27,16 +27,15 @@ inline bool Mirrored(int32_t n, double a, double b, double step) {
 }
 
 // Row c of the intermediate, or the zero row outside the rows it holds.
-inline const Pixel *RowOf(int32_t c, const Pixel *rows, int32_t firstRow, int32_t rowCount,
-                          const Pixel *zeroRow, int32_t width) {
+inline const Pixel *RowOf(int32_t c, const Pixel *const *rows, int32_t firstRow, int32_t rowCount,
+                          const Pixel *zeroRow) {
     if (c < firstRow || c >= firstRow + rowCount) return zeroRow;
-    return rows + static_cast<size_t>(c - firstRow) * static_cast<size_t>(width);
+    return rows[c - firstRow];
 }
 
 // The intermediate row a vertical tap names.
-inline const Pixel *TapRow(const ClistTap &tap, const Pixel *rows, int32_t firstRow,
-                           int32_t width) {
-    return rows + static_cast<size_t>(tap.index - firstRow) * static_cast<size_t>(width);
+inline const Pixel *TapRow(const ClistTap &tap, const Pixel *const *rows, int32_t firstRow) {
+    return rows[tap.index - firstRow];
 }
 
 #if defined(KVE_RESIZE_SSE2)

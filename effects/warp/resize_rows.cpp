@@ -58,7 +58,7 @@ KVE_AVX2 void ApplyClistAvx2(const ClistSet &set, const double *channels, Pixel 
     }
 }
 
-KVE_AVX2 void ApplyClistDownAvx2(const Clist &list, const ClistTap *taps, const Pixel *rows,
+KVE_AVX2 void ApplyClistDownAvx2(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
                                  int32_t firstRow, int32_t width, Pixel *dst) {
     taps += list.first;
     // A run of pixels at a time, tap by tap: each pixel still sums its taps
@@ -71,13 +71,13 @@ KVE_AVX2 void ApplyClistDownAvx2(const Clist &list, const ClistTap *taps, const 
             continue;
         }
         // The first tap sets the sums (0 + w p is w p).
-        const Pixel *row = TapRow(taps[0], rows, firstRow, width) + x0;
+        const Pixel *row = TapRow(taps[0], rows, firstRow) + x0;
         __m256d w = _mm256_set1_pd(taps[0].weight);
         for (int32_t k = 0; k < n; ++k)
             _mm256_store_pd(sums + 4 * k,
                             _mm256_add_pd(_mm256_setzero_pd(), _mm256_mul_pd(w, Load4(row[k]))));
         for (int32_t t = 1; t < list.count; ++t) {
-            row = TapRow(taps[t], rows, firstRow, width) + x0;
+            row = TapRow(taps[t], rows, firstRow) + x0;
             w = _mm256_set1_pd(taps[t].weight);
             for (int32_t k = 0; k < n; ++k) {
                 double *sum = sums + 4 * k;
@@ -116,8 +116,9 @@ KVE_AVX2 void LinearResampleAvx2(const LinearPlan &plan, const double *channels,
     }
 }
 
-KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *rows, int32_t firstRow,
-                             int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
+KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *const *rows,
+                             int32_t firstRow, int32_t rowCount, const Pixel *zeroRow,
+                             int32_t width, Pixel *dst) {
     const LinearOutput &o = plan.outputs[y];
     if (o.zero) {
         std::fill(dst, dst + width, Pixel{0});
@@ -132,7 +133,7 @@ KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *row
             _mm256_store_pd(sums + 4 * k, _mm256_setzero_pd());
         for (int32_t i = 0; i < o.count; ++i) {
             const LinearTerm &term = terms[i];
-            const Pixel *A = RowOf(term.c, rows, firstRow, rowCount, zeroRow, width) + x0;
+            const Pixel *A = RowOf(term.c, rows, firstRow, rowCount, zeroRow) + x0;
             const __m256d w = _mm256_set1_pd(term.weight);
             if (term.rest == 0) {
                 for (int32_t k = 0; k < n; ++k) {
@@ -142,7 +143,7 @@ KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *row
                 }
                 continue;
             }
-            const Pixel *B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow, width) + x0;
+            const Pixel *B = RowOf(term.c + 1, rows, firstRow, rowCount, zeroRow) + x0;
             const __m256d l = _mm256_set1_pd(term.l), rest = _mm256_set1_pd(term.rest);
             for (int32_t k = 0; k < n; ++k) {
                 const __m256d val =

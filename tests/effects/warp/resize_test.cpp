@@ -536,6 +536,14 @@ TEST(ZoomPan, ReportsEveryOutputRowAndStops) {
 constexpr uint32_t kGuard = 0xA5A5A5A5;
 constexpr int kGuards = 8;
 
+// The addresses of a block's rows, as the vertical passes take them.
+std::vector<const uint32_t *> RowsOf(const Frame &block, int32_t width) {
+    std::vector<const uint32_t *> rows;
+    for (size_t at = 0; at < block.size(); at += size_t(width))
+        rows.push_back(block.data() + at);
+    return rows;
+}
+
 void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
     for (int32_t width = 1; width <= 255; ++width) {
         const int32_t srcLen = 1 + (width * 37) % 200;
@@ -599,8 +607,9 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
             Frame block = NoiseFrame(width, len, uint32_t(width + 9));
             const Frame zeroRow(width, 0);
             for (int32_t y = 0; y < width; ++y) {
-                LinearDown(plan, y, block.data(), 0, len, zeroRow.data(), width, ref.data());
-                LinearBoxDown(plan, y, block.data(), 0, width, fast.data());
+                LinearDown(plan, y, RowsOf(block, width).data(), 0, len, zeroRow.data(), width,
+                           ref.data());
+                LinearBoxDown(plan, y, RowsOf(block, width).data(), 0, width, fast.data());
                 ASSERT_EQ(ref, fast) << width << " row " << y;
             }
         }
@@ -621,8 +630,10 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
             Frame block = NoiseFrame(width, len, uint32_t(width + 13));
             const Frame zeroRow(width, 0);
             for (int32_t y = 0; y < width; ++y) {
-                LinearDown(plan, y, block.data(), 0, len, zeroRow.data(), width, ref.data());
-                LinearLerpDown(plan, y, block.data(), 0, len, zeroRow.data(), width, fast.data());
+                LinearDown(plan, y, RowsOf(block, width).data(), 0, len, zeroRow.data(), width,
+                           ref.data());
+                LinearLerpDown(plan, y, RowsOf(block, width).data(), 0, len, zeroRow.data(), width,
+                               fast.data());
                 ASSERT_EQ(ref, fast) << width << " row " << y;
             }
         }
@@ -636,13 +647,17 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
         ASSERT_TRUE(LinearPlanMake(plan, 13, rows, -0.7, 8.9, 0.8));
         Frame ref(width + kGuards, kGuard), fast(width + kGuards, kGuard);
         for (int32_t y = 0; y < 5; ++y) {
-            ApplyClistDown(set.lists[y], set.taps.get(), block.data(), 0, width, ref.data());
-            fastRows.clistDown(set.lists[y], set.taps.get(), block.data(), 0, width, fast.data());
+            ApplyClistDown(set.lists[y], set.taps.get(), RowsOf(block, width).data(), 0, width,
+                           ref.data());
+            fastRows.clistDown(set.lists[y], set.taps.get(), RowsOf(block, width).data(), 0, width,
+                               fast.data());
             ASSERT_EQ(ref, fast) << width << " row " << y;
         }
         for (int32_t y = 0; y < 13; ++y) {
-            LinearDown(plan, y, block.data(), 0, rows, zeroRow.data(), width, ref.data());
-            fastRows.linearDown(plan, y, block.data(), 0, rows, zeroRow.data(), width, fast.data());
+            LinearDown(plan, y, RowsOf(block, width).data(), 0, rows, zeroRow.data(), width,
+                       ref.data());
+            fastRows.linearDown(plan, y, RowsOf(block, width).data(), 0, rows, zeroRow.data(),
+                                width, fast.data());
             ASSERT_EQ(ref, fast) << width << " row " << y;
         }
     }

@@ -343,14 +343,39 @@ void LinearDownFast(const LinearPlan &plan, int32_t y, const Pixel *const *rows,
 
 // ---- Linear on integers ------------------------------------------------------------
 
+#if defined(KVE_RESIZE_SSE2)
+
+namespace {
+
+// (a + b) >> 1 in every byte: the rounded-up average less the bit it rounded.
+__m128i FloorAverage(__m128i a, __m128i b) {
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+}  // namespace
+
+#endif
+
 void LinearBoxAcross(const LinearPlan &plan, const Pixel *src, Pixel *dst) {
     const int32_t shift = plan.boxShift;
 #if defined(KVE_RESIZE_SSE2)
     if (plan.pairStart >= 0) {
-        // Neighbouring pairs: two outputs from four pixels at a time.
+        // Neighbouring pairs: two outputs from four pixels at a time, four
+        // from eight when the pairs are halved.
         const Pixel *p = src + plan.pairStart;
         const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(shift);
         int32_t k = 0;
+        if (shift == 1) {
+            for (; k + 4 <= plan.n; k += 4, p += 8) {
+                const __m128 v0 = _mm_loadu_ps(reinterpret_cast<const float *>(p));
+                const __m128 v1 = _mm_loadu_ps(reinterpret_cast<const float *>(p + 4));
+                const __m128i even =
+                    _mm_castps_si128(_mm_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
+                const __m128i odd =
+                    _mm_castps_si128(_mm_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + k), FloorAverage(even, odd));
+            }
+        }
         for (; k + 2 <= plan.n; k += 2, p += 4) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
             const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
@@ -407,6 +432,14 @@ void LinearBoxDown(const LinearPlan &plan, int32_t y, const Pixel *const *rows, 
     auto row = [&](int32_t i) { return rows[terms[i].c - firstRow]; };
     int32_t x = 0;
 #if defined(KVE_RESIZE_SSE2)
+    if (o.count == 2 && shift == 1) {
+        const Pixel *a = row(0), *b = row(1);
+        for (; x + 4 <= width; x += 4)
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i *>(dst + x),
+                FloorAverage(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x))));
+    }
     const __m128i zero = _mm_setzero_si128(), count = _mm_cvtsi32_si128(shift);
     for (; x + 4 <= width; x += 4) {
         __m128i lo = zero, hi = zero;

@@ -314,6 +314,18 @@ TEST(ZoomPan, PanMovesByHalfTheWidthAcrossAndAQuarterOfItUp) {
     }
 }
 
+// A point is panned, then scaled: source x = (x - W/2 - px W/2) / zx + W/2,
+// source y = (y - H/2) / zy + H/2 + py W / (4 zy).
+TEST(ZoomPan, PanIsScaledByTheZoom) {
+    const Geometry g(352, 240, 352, 240, 2, 4, 1, 1);
+    EXPECT_EQ(g.z.x0, (0 - 176 - 176) / 2.0 + 176);
+    EXPECT_EQ(g.z.x1, (351 - 176 - 176) / 2.0 + 176);
+    EXPECT_DOUBLE_EQ(g.z.y0, (0 - 120) / 4.0 + 120 + 352 / 16.0);
+    EXPECT_DOUBLE_EQ(g.z.y1, (239 - 120) / 4.0 + 120 + 352 / 16.0);
+    EXPECT_EQ(g.z.xStep, 0.5);
+    EXPECT_EQ(g.z.yStep, 0.25);
+}
+
 TEST(Resize, HalvingAtQualityOneAveragesTwoByTwoBlocks) {
     Frame src = NoiseFrame(720, 480, 10);
     Frame expected(360 * 240);

@@ -3,6 +3,8 @@
 #include "effects/colour/colour_ops.h"
 #include "effects/colour/placement.h"
 #include "effects/point/point_ops.h"
+#include "effects/warp/output_size.h"
+#include "effects/warp/resize.h"
 #include "effects/wipe/wipe.h"
 #include "engine/drivers.h"
 #include "engine/transitions.h"
@@ -176,6 +178,13 @@ constexpr EffectRow kEffects[] = {
      .scratch = PasteScratch,
      .params = "position",
      .example = "Paste [-0.4537 -0.3821]"},
+    {.name = "Resize",
+     .id = 42,
+     .signature = "ISnnrrq",
+     .driver = ResizeDriver,
+     .prepare = SizeParameterPrepare,
+     .params = "size zoom-x zoom-y pan-x pan-y quality",
+     .example = "Resize [528 300] 1.25 1.25 0.15 -0.1 6"},
     {.name = "Sub",
      .id = 49,
      .signature = "II",
@@ -205,6 +214,13 @@ constexpr EffectRow kEffects[] = {
      .driver = SimpleLineDriver,
      .lineOp = XorLineOp,
      .example = "Xor"},
+    {.name = "ZoomPan",
+     .id = 59,
+     .signature = "Innrrq",
+     .driver = ResizeDriver,
+     .prepare = ZoomPanPrepare,
+     .params = "zoom-x zoom-y pan-x pan-y quality",
+     .example = "ZoomPan 1.8 1.8 0.3 -0.2 5"},
     {.name = "Conceal",
      .transition = ConcealTransition,
      .params = "progress direction",

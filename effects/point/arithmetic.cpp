@@ -227,6 +227,10 @@ constexpr OneFrameKernel kOneFrame[] = {
 
 }  // namespace
 
+int32_t MonochromeLuma(Pixel p) {
+    return (kRedWeight[RedOf(p)] + kGreenWeight[GreenOf(p)] + kBlueWeight[BlueOf(p)]) >> 16;
+}
+
 std::span<const TwoFrameKernel> TwoFrameKernels() {
     return kTwoFrame;
 }

@@ -20,6 +20,8 @@ KVE_LINE_OP(MaxLineOp);
 KVE_LINE_OP(MinLineOp);
 KVE_LINE_OP(NegateLineOp);
 KVE_LINE_OP(MonochromeLineOp);
+// Monochrome's luma of a pixel: (19595 R + 38470 G + 7471 B) >> 16, 0..255.
+int32_t MonochromeLuma(Pixel p);
 
 // Noise (noise.cpp) and mirrors (mirrors.cpp).
 KVE_LINE_OP(AddNoiseLineOp);

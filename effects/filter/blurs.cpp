@@ -1,0 +1,380 @@
+// Separable blurs, shaped by the kernels of the resampling filter table.
+//
+//   BlurFilter        a symmetric kernel, with its own radius across and down
+//   BlurMotionFilter  a one-sided kernel along a direction: the frame is
+//                     smeared across by length cos(angle) and down by
+//                     length sin(angle)
+//
+// Radii and lengths are in half frame widths on both axes and are capped at
+// 255 pixels. Pixels beyond a line are the line's end pixel (edge mode 1),
+// its reflection without repeating the end (mode 2), or a 0 word (any other
+// mode). Each pass runs under the blur driver: rows of the input into scratch
+// frame A (stored by columns, so the second pass reads contiguous columns),
+// columns of A into scratch frame B, then B into the output; an output that is
+// the input frame is therefore written only in the last pass.
+//
+// Sums run over the window in ascending position, channel by channel in
+// doubles, and round with halves away from zero. The fast line reads a padded
+// copy of the line already in doubles; a symmetric kernel of equal taps (the
+// box) takes integer running sums instead: its window has an odd number of
+// pixels, so the exact mean is never half way between two integers and the
+// rounded double sum is that mean rounded.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "effects/filter/filter_ops.h"
+#include "effects/warp/filters.h"
+#include "engine/diag.h"
+#include "engine/drivers.h"
+#include "engine/monitor.h"
+#include "engine/scanner.h"
+#include "engine/scratch.h"
+#include "interface/pixel.h"
+
+namespace kve {
+
+namespace {
+
+constexpr int32_t kMaxExtent = 255;
+
+struct BlurState {
+    int32_t pass;  // the pass of the current call, kept from its first call
+    BlurLine line;
+};
+
+BlurState &StateOf(const ArgBlock &in) {
+    ScratchPlan plan(JobScratch(in));
+    return *plan.Take<BlurState>(1);
+}
+
+// The driver's storage, found by the line op through the argument block.
+enum DriverSlot { kFrameA = 0, kFrameB = 1, kWork = 2 };
+
+// An extent in pixels capped to +-255; NaN counts as 0.
+double CapExtent(double e) {
+    if (std::isnan(e)) return 0.0;
+    return std::clamp(e, -double{kMaxExtent}, double{kMaxExtent});
+}
+
+// The pixel at position j of a line of n, by the edge mode. Reflection folds
+// as often as it takes (period 2n - 2), so windows longer than the line stay
+// inside it; a single fold reads j = -1 as 1 and j = n as n - 2.
+Pixel EdgePixel(const Pixel *src, int64_t n, int64_t j, int32_t edge) {
+    if (j >= 0 && j < n) return src[j];
+    if (edge == 1) return src[j < 0 ? 0 : n - 1];
+    if (edge == 2) {
+        if (n == 1) return src[0];
+        const int64_t period = 2 * n - 2;
+        int64_t m = j % period;
+        if (m < 0) m += period;
+        return src[m < n ? m : period - m];
+    }
+    return 0;
+}
+
+Pixel RoundedPixel(const double *sum) {
+    return PackPixel(RoundHalfAway(sum[0]), RoundHalfAway(sum[1]), RoundHalfAway(sum[2]),
+                     RoundHalfAway(sum[3]));
+}
+
+int32_t Reach(const BlurLine &line) {
+    return std::max(-line.lo, line.hi);
+}
+
+// The line with `pad` positions on both sides, four doubles a pixel.
+void PadLine(const Pixel *src, int32_t n, int32_t pad, int32_t edge, double *work) {
+    for (int64_t j = -pad; j < int64_t{n} + pad; ++j) {
+        const Pixel p = EdgePixel(src, n, j, edge);
+        double *d = work + (j + pad) * 4;
+        d[0] = AlphaOf(p);
+        d[1] = RedOf(p);
+        d[2] = GreenOf(p);
+        d[3] = BlueOf(p);
+    }
+}
+
+// Integer running sums over 2 r + 1 pixels; the mean rounded half up, which
+// for an odd count is the nearest integer.
+void BoxLine(int32_t r, const double *padded, int32_t pad, int32_t n, Pixel *dst,
+             size_t dstStride) {
+    const int32_t count = 2 * r + 1;
+    int32_t sum[4] = {0, 0, 0, 0};
+    const double *first = padded + static_cast<size_t>(pad - r) * 4;
+    for (int32_t j = 0; j < count; ++j)
+        for (int c = 0; c < 4; ++c)
+            sum[c] += static_cast<int32_t>(first[j * 4 + c]);
+    for (int32_t i = 0;; ++i) {
+        int32_t v[4];
+        for (int c = 0; c < 4; ++c)
+            v[c] = (2 * sum[c] + count) / (2 * count);
+        dst[static_cast<size_t>(i) * dstStride] = PackPixel(v[0], v[1], v[2], v[3]);
+        if (i + 1 == n) break;
+        const double *out = first + static_cast<size_t>(i) * 4;
+        const double *in = first + static_cast<size_t>(i + count) * 4;
+        for (int c = 0; c < 4; ++c)
+            sum[c] += static_cast<int32_t>(in[c]) - static_cast<int32_t>(out[c]);
+    }
+}
+
+void WeightedLine(const BlurLine &line, const double *padded, int32_t pad, int32_t n, Pixel *dst,
+                  size_t dstStride) {
+    const int32_t taps = line.hi - line.lo + 1;
+    for (int32_t i = 0; i < n; ++i) {
+        const double *p = padded + static_cast<size_t>(i + line.lo + pad) * 4;
+        double sum[4];
+#if defined(__SSE2__)
+        // Two channels per lane pair; the same products and sums in the same
+        // order as the scalar loop, with no fused operations.
+        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+        for (int32_t t = 0; t < taps; ++t) {
+            const __m128d w = _mm_set1_pd(line.weight[t]);
+            ar = _mm_add_pd(ar, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4)));
+            gb = _mm_add_pd(gb, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4 + 2)));
+        }
+        _mm_storeu_pd(sum, ar);
+        _mm_storeu_pd(sum + 2, gb);
+#else
+        sum[0] = sum[1] = sum[2] = sum[3] = 0.0;
+        for (int32_t t = 0; t < taps; ++t)
+            for (int c = 0; c < 4; ++c)
+                sum[c] += line.weight[t] * p[t * 4 + c];
+#endif
+        dst[static_cast<size_t>(i) * dstStride] = RoundedPixel(sum);
+    }
+}
+
+}  // namespace
+
+// ---- kernels and lines ---------------------------------------------------------------------
+
+// Taps at 0, s/x, 2 s/x ... (the step accumulated in doubles) for an extent
+// of x pixels, divided by their sum: each tap counted twice but the centre in
+// a symmetric kernel, once in a one-sided one. Under one pixel, one tap of 1.
+void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetric, int32_t edge) {
+    const FilterRow *filter = FilterAt(filterIndex);
+    const double x = std::fabs(CapExtent(extent));
+    double k[kMaxExtent + 1];
+    int32_t n = 1;
+    k[0] = 1.0;
+    if (filter && x >= 1) {
+        n = static_cast<int32_t>(x) + 1;
+        const double step = filter->support / x;
+        double t = 0.0;
+        for (int32_t i = 0; i < n; ++i) {
+            k[i] = filter->kernel(t);
+            t += step;
+        }
+        double sum;
+        if (symmetric) {
+            double rest = 0.0;
+            for (int32_t i = 1; i < n; ++i)
+                rest += k[i];
+            sum = k[0] + 2 * rest;
+        } else {
+            sum = 0.0;
+            for (int32_t i = 0; i < n; ++i)
+                sum += k[i];
+        }
+        for (int32_t i = 0; i < n; ++i)
+            k[i] /= sum;
+    }
+    const int32_t r = n - 1;
+    line.edge = edge;
+    line.weight.fill(0.0);
+    if (symmetric) {
+        line.lo = -r;
+        line.hi = r;
+        for (int32_t o = -r; o <= r; ++o)
+            line.weight[o + r] = k[std::abs(o)];
+    } else if (extent >= 0) {
+        line.lo = 0;
+        line.hi = r;
+        for (int32_t o = 0; o <= r; ++o)
+            line.weight[o] = k[o];
+    } else {
+        line.lo = -r;
+        line.hi = 0;
+        for (int32_t o = -r; o <= 0; ++o)
+            line.weight[o + r] = k[-o];
+    }
+    // A box of radius m: taps 0..m equal and any beyond them exactly 0 (the
+    // accumulated step may pass the box's edge on the last tap).
+    int32_t m = r;
+    while (m > 0 && k[m] == 0.0)
+        --m;
+    bool equal = true;
+    for (int32_t i = 1; i <= m; ++i)
+        equal = equal && k[i] == k[0];
+    line.boxRadius = symmetric && equal ? m : 0;
+}
+
+size_t BlurWorkDoubles(int32_t n) {
+    return (static_cast<size_t>(std::max(n, 0)) + 2 * kMaxExtent) * 4;
+}
+
+void BlurLineReference(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst,
+                       size_t dstStride) {
+    for (int32_t i = 0; i < n; ++i) {
+        double sum[4] = {0.0, 0.0, 0.0, 0.0};
+        for (int32_t o = line.lo; o <= line.hi; ++o) {
+            const double w = line.weight[o - line.lo];
+            const Pixel p = EdgePixel(src, n, int64_t{i} + o, line.edge);
+            sum[0] += w * AlphaOf(p);
+            sum[1] += w * RedOf(p);
+            sum[2] += w * GreenOf(p);
+            sum[3] += w * BlueOf(p);
+        }
+        dst[static_cast<size_t>(i) * dstStride] = RoundedPixel(sum);
+    }
+}
+
+void BlurLineFast(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst, size_t dstStride,
+                  double *work) {
+    if (n <= 0) return;
+    const int32_t pad = Reach(line);
+    PadLine(src, n, pad, line.edge, work);
+    if (line.boxRadius > 0)
+        BoxLine(line.boxRadius, work, pad, n, dst, dstStride);
+    else
+        WeightedLine(line, work, pad, n, dst, dstStride);
+}
+
+// ---- the driver ---------------------------------------------------------------------------
+
+// Progress runs over W + 2H calls: H rows, W columns, H rows again.
+void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
+                ArgBlock &out) {
+    const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
+    if (width <= 0 || height <= 0 || !images[0] || !outputs[0]) return;
+    const uint64_t words = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    const bool fits = words <= std::numeric_limits<size_t>::max() / 2 / sizeof(Pixel);
+    std::unique_ptr<Pixel[]> a, b;
+    std::unique_ptr<double[]> work;
+    if (fits) {
+        a.reset(new (std::nothrow) Pixel[words]);
+        b.reset(new (std::nothrow) Pixel[words]);
+        work.reset(new (std::nothrow) double[BlurWorkDoubles(std::max(width, height))]);
+    }
+    if (!a || !b || !work) {
+        Diag_Message("<Blur> temp buffer allocation failure");
+        return;
+    }
+    in.driverSlots[kFrameA] = a.get();
+    in.driverSlots[kFrameB] = b.get();
+    in.driverSlots[kWork] = work.get();
+
+    const int64_t total64 = int64_t{width} + 2 * int64_t{height};
+    const auto total = static_cast<int32_t>(std::min<int64_t>(total64, INT32_MAX));
+    int64_t counter = 0;
+    auto report = [&] {
+        const auto current = static_cast<int32_t>(std::min<int64_t>(counter, total));
+        ++counter;
+        return ReportRow(in, total, current);
+    };
+    std::array<Pixel *, kMaxImages> noRows{};
+    bool going = true;
+    for (int32_t i = 0; going && i < height; ++i) {
+        lineOp(i == 0 ? 1 : 0, 0, i, 1, images.data(), noRows.data(), in, out);
+        going = report();
+    }
+    for (int32_t i = 0; going && i < out.imageWidth[0]; ++i) {
+        lineOp(i == 0 ? 2 : 0, 0, i, 1, images.data(), noRows.data(), in, out);
+        going = report();
+    }
+    std::array<Pixel *, kMaxImages> outLines{};
+    for (int32_t i = 0; going && i < out.imageHeight[0]; ++i) {
+        for (int k = 0; k < kMaxImages && outputs[k]; ++k)
+            outLines[k] = RowPtr(outputs[k], i, out.imageWidth[k]);
+        lineOp(i == 0 ? 3 : 0, 0, i, 1, images.data(), outLines.data(), in, out);
+        going = report();
+    }
+    in.driverSlots = {};
+}
+
+// ---- the line ops --------------------------------------------------------------------------
+
+namespace {
+
+struct Extents {
+    double across, down;
+};
+
+// One call of either blur: a filter index outside the table refuses every
+// call, so nothing is read and no pass writes anything.
+void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *outLines,
+              const ArgBlock &in, bool symmetric, const char *refusal,
+              Extents (*extents)(const ArgBlock &)) {
+    const int filterIndex = in.ints[1];
+    if (!FilterAt(filterIndex)) {
+        Diag_Message(refusal);
+        return;
+    }
+    BlurState &s = StateOf(in);
+    if (first) s.pass = first;
+    const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
+    auto *a = static_cast<Pixel *>(in.driverSlots[kFrameA]);
+    auto *b = static_cast<Pixel *>(in.driverSlots[kFrameB]);
+    auto *work = static_cast<double *>(in.driverSlots[kWork]);
+    const int32_t edge = in.ints[0];
+    switch (s.pass) {
+        case 1:
+            if (first) BuildBlurLine(s.line, filterIndex, extents(in).across, symmetric, edge);
+            if (i >= height) return;
+            BlurLineFast(s.line, RowPtr(images[0], i, width), width, a + i,
+                         static_cast<size_t>(height), work);
+            break;
+        case 2:
+            if (first) BuildBlurLine(s.line, filterIndex, extents(in).down, symmetric, edge);
+            if (i >= width) return;
+            BlurLineFast(s.line, a + static_cast<size_t>(i) * height, height, b + i,
+                         static_cast<size_t>(width), work);
+            break;
+        case 3:
+            if (i >= height) return;
+            std::memcpy(outLines[0], RowPtr(b, i, width),
+                        static_cast<size_t>(width) * sizeof(Pixel));
+            break;
+        default:
+            break;
+    }
+}
+
+// Both radii scale by half the frame width.
+Extents BlurFilterExtents(const ArgBlock &in) {
+    const double w = in.imageWidth[0];
+    return {std::fabs(in.reals[1]) * w * 0.5, std::fabs(in.reals[0]) * w * 0.5};
+}
+
+Extents MotionExtents(const ArgBlock &in) {
+    const double w = in.imageWidth[0];
+    const double length = in.reals[1];
+    const double theta = in.reals[0] * 0.017453292519943295;
+    return {length * std::cos(theta) * w * 0.5, std::sin(theta) * w * length * 0.5};
+}
+
+}  // namespace
+
+size_t BlurScratch(const ArgBlock &, const ArgBlock &) {
+    ScratchPlan plan;
+    plan.Take<BlurState>(1);
+    return plan.Bytes();
+}
+
+KVE_LINE_OP(BlurFilterLineOp) {
+    BlurCall(first, y, inLines, outLines, in, true, "BlurFilter:  Invalid Filter Type",
+             BlurFilterExtents);
+}
+
+KVE_LINE_OP(BlurMotionFilterLineOp) {
+    BlurCall(first, y, inLines, outLines, in, false, "BlurMotionFilter:  Invalid Filter Type",
+             MotionExtents);
+}
+
+}  // namespace kve

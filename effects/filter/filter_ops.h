@@ -1,0 +1,109 @@
+// Neighbourhood filters: window filters under the neighbourhood driver
+// (neighbourhood.cpp, medians.cpp) and the separable blurs under the blur
+// driver (blurs.cpp).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/job.h"
+
+namespace kve {
+
+// ---- neighbourhood.cpp -------------------------------------------------------
+
+// Hands the line op the whole input frames (`inLines` are frame bases, not
+// rows) and the output row y, for each output row, and reports each row.
+// When the output shares storage with the input, finished rows are held back
+// until no later row reads their input, so an in-place call gives the pixels
+// a separate output would.
+void NeighbourhoodDriver(LineOp lineOp, const ImageList &images, ArgBlock &in,
+                         const OutputList &outputs, ArgBlock &out);
+
+// The deepest a window reaches above its row (Convolve's 16-row kernel).
+constexpr int32_t kMaxReachUp = 8;
+
+using Kernel3x3 = std::array<double, 9>;
+// The 3 x 3 kernel of a type at a direction, row-major, top-left first.
+Kernel3x3 SelectKernel3x3(int32_t type, int32_t direction);
+
+KVE_LINE_OP(ConvolveLineOp);
+KVE_LINE_OP(EdgeLineOp);
+KVE_LINE_OP(SharpenLineOp);
+KVE_LINE_OP(EmbossLineOp);
+size_t KernelScratch(const ArgBlock &in, const ArgBlock &out);
+
+// A kernel of kw x kh taps over a frame of W x H pixels; the window of output
+// row y covers rows y - kh/2 .. and columns x - kw/2 .., clamped to the frame.
+struct KernelWindow {
+    const double *taps;  // kw * kh, row-major
+    int32_t kw, kh;
+};
+
+// Row y filtered by the window, in doubles tap by tap (the reference).
+void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, Pixel *dst);
+// The same words, in 16-bit integer lanes; only for kernels KernelTapsAreSmall accepts.
+void KernelRowSmallIntegers(const KernelWindow &k, const Pixel *frame, int32_t width,
+                            int32_t height, int32_t y, Pixel *dst);
+// True when every tap is a whole number and 255 times the sum of their sizes
+// fits a 16-bit lane: every partial sum is then exact both in doubles and in
+// 16-bit integers.
+bool KernelTapsAreSmall(const KernelWindow &k);
+
+// ---- medians.cpp -------------------------------------------------------------
+
+KVE_LINE_OP(Median3x3LineOp);
+KVE_LINE_OP(MedianX5LineOp);
+KVE_LINE_OP(Outlier3x3LineOp);
+KVE_LINE_OP(OutlierX5LineOp);
+
+// The nine window rows of output row y of a 3 x 3 square (x offsets -1, 0, 1
+// on rows y-1, y, y+1) or of the 5 + 5 cross.
+enum class MedianShape { kSquare, kCross };
+using MedianRow = void (*)(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
+                           int32_t y, Pixel *dst);
+void MedianRowReference(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, Pixel *dst);
+void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
+                   Pixel *dst);
+
+// ---- blurs.cpp ---------------------------------------------------------------
+
+// Three passes through two scratch frames: rows into A (stored by columns),
+// columns of A into B, rows of B into the output.
+void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
+                ArgBlock &out);
+
+KVE_LINE_OP(BlurFilterLineOp);
+KVE_LINE_OP(BlurMotionFilterLineOp);
+size_t BlurScratch(const ArgBlock &in, const ArgBlock &out);
+
+// One line filter: output i = sum over o = lo .. hi of weight[o - lo] *
+// pixel(i + o), in ascending o, with pixels beyond the line taken by the edge
+// mode (1 repeat, 2 reflect, else a 0 word).
+struct BlurLine {
+    std::array<double, 511> weight;
+    int32_t lo, hi;
+    int32_t edge;
+    // At least 1 when the kernel is symmetric and its taps out to this
+    // distance are equal (any beyond are 0): the sum is then a mean of an odd
+    // number of pixels, which integer running sums give exactly. 0 otherwise.
+    int32_t boxRadius;
+};
+
+// Builds the line for a blur extent in pixels (already capped to 0..255):
+// symmetric reaches both ways, otherwise the window runs from the pixel
+// `extent` pixels forward (backward for a negative extent).
+void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetric, int32_t edge);
+
+// Filters the n pixels of `src` into dst[i * dstStride]. The fast variant
+// works in `work`, BlurWorkDoubles(n) doubles.
+size_t BlurWorkDoubles(int32_t n);
+void BlurLineReference(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst,
+                       size_t dstStride);
+void BlurLineFast(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst, size_t dstStride,
+                  double *work);
+
+}  // namespace kve

@@ -44,13 +44,26 @@ struct KernelWindow {
 // Row y filtered by the window, in doubles tap by tap (the reference).
 void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                         int32_t y, Pixel *dst);
-// The same words, in 16-bit integer lanes; only for kernels KernelTapsAreSmall accepts.
-void KernelRowSmallIntegers(const KernelWindow &k, const Pixel *frame, int32_t width,
-                            int32_t height, int32_t y, Pixel *dst);
-// True when every tap is a whole number and 255 times the sum of their sizes
-// fits a 16-bit lane: every partial sum is then exact both in doubles and in
-// 16-bit integers.
-bool KernelTapsAreSmall(const KernelWindow &k);
+
+// The shift s (0..8) for which every tap times 2^s is a whole number and 255
+// times the sum of their sizes fits 15 bits, or -1. Every partial sum is then
+// exact both in doubles and in 16-bit integers.
+int32_t KernelFixedPointShift(const KernelWindow &k);
+// The same words in 16-bit integer lanes, for a shift KernelFixedPointShift gave.
+void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *frame, int32_t width,
+                         int32_t height, int32_t y, Pixel *dst);
+
+// Window rows converted to doubles once and kept while later rows use them.
+constexpr int32_t kKernelCacheRows = 16;
+constexpr int32_t kKernelCachePad = 8;
+struct KernelRowCache {
+    double *rows;   // KernelCacheDoubles(width), any contents
+    int32_t *tags;  // kKernelCacheRows entries, zeroed at the start of a frame
+};
+size_t KernelCacheDoubles(int32_t width);
+// The same words in double lanes, for any kernel.
+void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                      int32_t y, Pixel *dst, KernelRowCache &cache);
 
 // ---- medians.cpp -------------------------------------------------------------
 

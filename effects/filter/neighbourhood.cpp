@@ -10,10 +10,12 @@
 //             a level, in colour or as a grey of Monochrome's luma
 //
 // Windows repeat the frame's edge rows and columns. Sums are taken tap by tap
-// in row-major order in doubles and rounded with halves away from zero; a
-// kernel of small whole taps runs in 16-bit integer lanes, whose sums are the
-// same exact integers. The driver (here) also serves the medians and
-// outliers.
+// in row-major order in doubles and rounded with halves away from zero. A
+// kernel whose taps are small multiples of a power of two (1, 1/2 ... 1/256)
+// runs in 16-bit integer lanes instead: its double sums are exact, so the
+// integer sums give the same words. Other kernels run two channels per double
+// vector over rows converted once. The driver (here) also serves the medians
+// and outliers.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -95,29 +97,51 @@ struct KernelState {
     double taps[16];     // the kernel, row-major (Emboss: K1)
     double opposite[9];  // Emboss: K2
     int32_t kw, kh;
-    bool valid;  // Convolve: the size was accepted
-    bool small;  // the taps suit the integer row
+    bool valid;     // Convolve: the size was accepted
+    int32_t shift;  // the fixed-point row's shift, or -1 for the double row
+    int32_t tags[kKernelCacheRows];
 };
+
+struct KernelLayout {
+    KernelState *state;
+    double *rows;
+};
+
+KernelLayout KernelLayoutOf(ScratchPlan &plan, const ArgBlock &in) {
+    KernelLayout layout;
+    layout.state = plan.Take<KernelState>(1);
+    layout.rows = plan.Take<double>(KernelCacheDoubles(in.imageWidth[0]));
+    return layout;
+}
 
 KernelState &StateOf(const ArgBlock &in) {
     ScratchPlan plan(JobScratch(in));
-    return *plan.Take<KernelState>(1);
+    return *KernelLayoutOf(plan, in).state;
 }
 
-void RunKernelRow(const KernelState &s, const Pixel *const *inLines, Pixel *dst, const ArgBlock &in,
-                  int32_t y) {
+void RunKernelRow(const Pixel *const *inLines, Pixel *dst, const ArgBlock &in, int32_t y) {
+    ScratchPlan plan(JobScratch(in));
+    const KernelLayout layout = KernelLayoutOf(plan, in);
+    KernelState &s = *layout.state;
     const KernelWindow k{s.taps, s.kw, s.kh};
-    if (s.small)
-        KernelRowSmallIntegers(k, inLines[0], in.imageWidth[0], in.imageHeight[0], y, dst);
-    else
-        KernelRowReference(k, inLines[0], in.imageWidth[0], in.imageHeight[0], y, dst);
+    if (s.shift >= 0) {
+        KernelRowFixedPoint(k, s.shift, inLines[0], in.imageWidth[0], in.imageHeight[0], y, dst);
+    } else {
+        KernelRowCache cache{layout.rows, s.tags};
+        KernelRowDoubles(k, inLines[0], in.imageWidth[0], in.imageHeight[0], y, dst, cache);
+    }
+}
+
+void SetKernel(KernelState &s, int32_t kw, int32_t kh) {
+    s.kw = kw;
+    s.kh = kh;
+    s.valid = true;
+    s.shift = KernelFixedPointShift({s.taps, kw, kh});
 }
 
 void SetKernel3x3(KernelState &s, const Kernel3x3 &taps) {
     std::copy(taps.begin(), taps.end(), s.taps);
-    s.kw = s.kh = 3;
-    s.valid = true;
-    s.small = KernelTapsAreSmall({s.taps, 3, 3});
+    SetKernel(s, 3, 3);
 }
 
 // ---- the window and the reference row ---------------------------------------------
@@ -269,14 +293,21 @@ Kernel3x3 SelectKernel3x3(int32_t type, int32_t direction) {
     return k;
 }
 
-bool KernelTapsAreSmall(const KernelWindow &k) {
-    double size = 0;
-    for (int32_t i = 0; i < k.kw * k.kh; ++i) {
-        const double t = k.taps[i];
-        if (!(std::fabs(t) <= 128) || t != std::trunc(t)) return false;
-        size += std::fabs(t);
+// The smallest power of two (up to 2^8) that makes every tap whole, such
+// that 255 times the sum of the scaled taps' sizes fits 15 bits.
+int32_t KernelFixedPointShift(const KernelWindow &k) {
+    for (int32_t shift = 0; shift <= 8; ++shift) {
+        const double scale = static_cast<double>(1 << shift);
+        double size = 0;
+        bool whole = true;
+        for (int32_t i = 0; i < k.kw * k.kh && whole; ++i) {
+            const double t = k.taps[i] * scale;
+            whole = std::fabs(t) <= 32767 && t == std::trunc(t);
+            size += std::fabs(t);
+        }
+        if (whole) return size * 255 <= 32767 ? shift : -1;
     }
-    return size * 255 <= 32767;
+    return -1;
 }
 
 void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
@@ -287,21 +318,106 @@ void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width
         dst[x] = KernelPixel(k, rows, width, x);
 }
 
+size_t KernelCacheDoubles(int32_t width) {
+    return static_cast<size_t>(kKernelCacheRows) *
+           (static_cast<size_t>(std::max(width, 0)) + 2 * kKernelCachePad) * 4;
+}
+
+namespace {
+
+// Row r in doubles, four a pixel, with kKernelCachePad columns repeating the
+// edge pixels on both sides; converted once and kept while windows use it
+// (at most 16 distinct rows at a time). Returns the address of column 0.
+const double *CachedRow(KernelRowCache &cache, const Pixel *frame, int32_t width, int32_t r) {
+    const int32_t slot = r % kKernelCacheRows;
+    const size_t stride = (static_cast<size_t>(width) + 2 * kKernelCachePad) * 4;
+    double *row = cache.rows + static_cast<size_t>(slot) * stride;
+    if (cache.tags[slot] != r + 1) {
+        const Pixel *src = RowPtr(frame, r, width);
+        for (int64_t j = -kKernelCachePad; j < int64_t{width} + kKernelCachePad; ++j) {
+            const Pixel p = src[Clamp(j, width)];
+            double *d = row + (j + kKernelCachePad) * 4;
+            d[0] = AlphaOf(p);
+            d[1] = RedOf(p);
+            d[2] = GreenOf(p);
+            d[3] = BlueOf(p);
+        }
+        cache.tags[slot] = r + 1;
+    }
+    return row + kKernelCachePad * 4;
+}
+
+}  // namespace
+
 #if defined(__SSE2__)
-// Two pixels per 16-bit vector (eight channels). Every tap is a whole number
-// and 255 times the sum of their sizes fits 15 bits, so the partial sums are
-// exact and never wrap; the double sums of the reference are the same exact
-// integers, whose rounding changes nothing. packus clamps to 0..255 as
-// PackPixel does. Columns whose window leaves the frame use the reference.
-void KernelRowSmallIntegers(const KernelWindow &k, const Pixel *frame, int32_t width,
-                            int32_t height, int32_t y, Pixel *dst) {
+namespace {
+
+// RoundHalfAway of each lane, packed as PackPixel packs: lanes are clamped to
+// -1..256 first (a NaN lane becomes -1), which changes no packed result.
+inline Pixel PackRoundedLanes(__m128d alphaRed, __m128d greenBlue) {
+    const __m128d zero = _mm_setzero_pd();
+    auto round = [&](__m128d s) {
+        const __m128d positive = _mm_cmpgt_pd(s, zero);
+        const __m128d half = _mm_or_pd(_mm_and_pd(positive, _mm_set1_pd(0.5)),
+                                       _mm_andnot_pd(positive, _mm_set1_pd(-0.5)));
+        __m128d t = _mm_add_pd(s, half);
+        t = _mm_max_pd(t, _mm_set1_pd(-1.0));  // the second operand wins over a NaN
+        t = _mm_min_pd(t, _mm_set1_pd(256.0));
+        return _mm_cvttpd_epi32(t);
+    };
+    const __m128i v = _mm_unpacklo_epi64(round(alphaRed), round(greenBlue));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
+    return static_cast<Pixel>(_mm_cvtsi128_si32(bytes));
+}
+
+}  // namespace
+
+// Two channels per double vector, summed tap by tap in the reference's order
+// with separate multiplies and adds, so every lane is the reference's sum.
+void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                      int32_t y, Pixel *dst, KernelRowCache &cache) {
+    const double *rows[16];
+    const int64_t top = int64_t{y} - k.kh / 2;
+    const int32_t left = k.kw / 2;
+    for (int32_t i = 0; i < k.kh; ++i)
+        rows[i] = CachedRow(cache, frame, width, Clamp(top + i, height)) - left * 4;
+    for (int32_t x = 0; x < width; ++x) {
+        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+        for (int32_t i = 0; i < k.kh; ++i) {
+            const double *p = rows[i] + static_cast<size_t>(x) * 4;
+            for (int32_t j = 0; j < k.kw; ++j) {
+                const __m128d t = _mm_set1_pd(k.taps[i * k.kw + j]);
+                ar = _mm_add_pd(ar, _mm_mul_pd(t, _mm_loadu_pd(p + j * 4)));
+                gb = _mm_add_pd(gb, _mm_mul_pd(t, _mm_loadu_pd(p + j * 4 + 2)));
+            }
+        }
+        dst[x] = PackRoundedLanes(ar, gb);
+    }
+}
+
+// Two pixels per 16-bit vector (eight channels). The taps scaled by 2^shift
+// are whole and 255 times the sum of their sizes fits 15 bits, so the
+// partial sums are exact and never wrap; the reference's double sums are the
+// same numbers over 2^shift, exactly. A positive sum rounds to
+// (S + 2^(shift-1)) >> shift; zero or negative ones pack to 0 either way.
+// packus clamps to 255 as PackPixel does. Columns whose window leaves the
+// frame use the reference.
+void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *frame, int32_t width,
+                         int32_t height, int32_t y, Pixel *dst) {
     const Pixel *rows[16];
     WindowRows(k, frame, width, height, y, rows);
     const int32_t left = k.kw / 2, right = k.kw - 1 - left;
     __m128i taps[16];
     for (int32_t i = 0; i < k.kw * k.kh; ++i)
-        taps[i] = _mm_set1_epi16(static_cast<int16_t>(k.taps[i]));
+        taps[i] = _mm_set1_epi16(static_cast<int16_t>(k.taps[i] * (1 << shift)));
     const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi16(static_cast<int16_t>(shift > 0 ? 1 << (shift - 1) : 0));
+    const __m128i count = _mm_cvtsi32_si128(shift);
+    auto finish = [&](__m128i sum) {
+        // Non-negative after the max; adding at most 128 to 32767 stays
+        // within 16 unsigned bits, and the logical shift reads it so.
+        return _mm_srl_epi16(_mm_add_epi16(_mm_max_epi16(sum, zero), half), count);
+    };
     int32_t x = 0;
     for (; x < std::min(left, width); ++x)
         dst[x] = KernelPixel(k, rows, width, x);
@@ -317,21 +433,26 @@ void KernelRowSmallIntegers(const KernelWindow &k, const Pixel *frame, int32_t w
                 hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), t));
             }
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), _mm_packus_epi16(lo, hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
+                         _mm_packus_epi16(finish(lo), finish(hi)));
     }
     for (; x < width; ++x)
         dst[x] = KernelPixel(k, rows, width, x);
 }
 #else
-void KernelRowSmallIntegers(const KernelWindow &k, const Pixel *frame, int32_t width,
-                            int32_t height, int32_t y, Pixel *dst) {
+void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                      int32_t y, Pixel *dst, KernelRowCache &) {
+    KernelRowReference(k, frame, width, height, y, dst);
+}
+void KernelRowFixedPoint(const KernelWindow &k, int32_t, const Pixel *frame, int32_t width,
+                         int32_t height, int32_t y, Pixel *dst) {
     KernelRowReference(k, frame, width, height, y, dst);
 }
 #endif
 
-size_t KernelScratch(const ArgBlock &, const ArgBlock &) {
+size_t KernelScratch(const ArgBlock &in, const ArgBlock &) {
     ScratchPlan plan;
-    plan.Take<KernelState>(1);
+    KernelLayoutOf(plan, in);
     return plan.Bytes();
 }
 
@@ -358,20 +479,17 @@ KVE_LINE_OP(ConvolveLineOp) {
                 for (int32_t i = 0; i < n; ++i)
                     s.taps[i] /= sum;
         }
-        s.kw = static_cast<int32_t>(w);
-        s.kh = static_cast<int32_t>(h);
-        s.valid = true;
-        s.small = KernelTapsAreSmall({s.taps, s.kw, s.kh});
+        SetKernel(s, static_cast<int32_t>(w), static_cast<int32_t>(h));
     }
     if (!s.valid) return;
-    RunKernelRow(s, inLines, outLines[0], in, y);
+    RunKernelRow(inLines, outLines[0], in, y);
 }
 
 // The third integer has no effect.
 KVE_LINE_OP(EdgeLineOp) {
     KernelState &s = StateOf(in);
     if (first) SetKernel3x3(s, SelectKernel3x3(in.ints[2], in.ints[1]));
-    RunKernelRow(s, inLines, outLines[0], in, y);
+    RunKernelRow(inLines, outLines[0], in, y);
 }
 
 // The taps sum to 1 + 4a(1 + b)(d - 1), so a centre factor of 1 keeps flat
@@ -386,7 +504,7 @@ KVE_LINE_OP(SharpenLineOp) {
         const double h = -g / 2;
         SetKernel3x3(s, {h, -e, h, -f, 2 * d * (e + f + g) + 1, -f, h, -e, h});
     }
-    RunKernelRow(s, inLines, outLines[0], in, y);
+    RunKernelRow(inLines, outLines[0], in, y);
 }
 
 // K1 (the direction, weighted 1 - r) minus K2 (the opposite direction,

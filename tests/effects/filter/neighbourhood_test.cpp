@@ -215,37 +215,61 @@ TEST(NeighbourhoodDriver, ReportsRowsAndStopsInPlaceAsSeparately) {
     }
 }
 
-TEST(NeighbourhoodKernels, IntegerRowMatchesTheReferenceOnEveryWidth) {
-    std::vector<std::vector<double>> taps = {
-        {1, 0, -1, 2, 0, -2, 1, 0, -1},
-        {5, -3, -3, 5, 0, -3, 5, -3, -3},
-        {0, 0, 0, 0, 1, 0, 0, 0, 0},
-        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, -8},
-        {-8, 8, -8, 8, -8, 8, -8, 8, -8, 8, -8, 8, -8, 8, -8, 8},
-        {1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1},
-        {100, -28},
+TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
+    const double t = 1.0 / 3, e = 1.0 / 256;
+    struct Case {
+        std::vector<double> taps;
+        int32_t kw, kh;
+        int32_t shift;  // expected fixed-point shift, -1 for doubles
     };
-    const std::pair<int32_t, int32_t> shapes[] = {{3, 3},  {3, 3},  {3, 3}, {4, 4},
-                                                  {16, 1}, {1, 16}, {2, 1}};
-    for (size_t t = 0; t < taps.size(); ++t) {
-        const KernelWindow k{taps[t].data(), shapes[t].first, shapes[t].second};
-        ASSERT_TRUE(KernelTapsAreSmall(k)) << t;
+    const std::vector<Case> cases = {
+        {{1, 0, -1, 2, 0, -2, 1, 0, -1}, 3, 3, 0},
+        {{5, -3, -3, 5, 0, -3, 5, -3, -3}, 3, 3, 0},
+        {{0, 0, 0, 0, 1, 0, 0, 0, 0}, 3, 3, 0},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, -8}, 4, 4, 0},
+        {{-8, 8, -8, 8, -8, 8, -8, 8, -8, 8, -8, 8, -8, 8, -8, 8}, 16, 1, 0},
+        {{1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -1}, 1, 16, 0},
+        {{100, -28}, 2, 1, 0},
+        // Halves round away from zero: 0.5 and 0.25 taps give exact halves.
+        {{-0.25, 0.125, -0.25, 0.125, 0.5, 0.125, -0.25, 0.125, -0.25}, 3, 3, 3},
+        {{-0.5, -1, -0.5, -1, 7, -1, -0.5, -1, -0.5}, 3, 3, 1},
+        {{0.5, 0.5}, 1, 2, 1},
+        {std::vector<double>(16, 1.0 / 16), 4, 4, 4},
+        {{e, 0.25 - e, 0.125}, 3, 1, 8},
+        // Thirds and large or huge taps take the double row.
+        {{t, t, t}, 3, 1, -1},
+        {{0, t, 0, 0, t, 0, 0, t, 0}, 3, 3, -1},
+        {{129, -1}, 2, 1, -1},
+        {{64, 64, 1}, 3, 1, -1},
+        {{0.3, -0.7, 1.45, 0.1, 0.05, -0.2}, 3, 2, -1},
+        {{1e300, -1e300, 2}, 1, 3, -1},
+        {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 16, 1, -1},
+        {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 1, 16, -1},
+        {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 2, 8, -1},
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        const KernelWindow k{cases[c].taps.data(), cases[c].kw, cases[c].kh};
+        const int32_t shift = KernelFixedPointShift(k);
+        ASSERT_EQ(shift, cases[c].shift) << c;
         for (int32_t n = 1; n < 256; ++n) {
             const int32_t h = 5;
-            Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n + 7 * t));
+            Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n + 7 * c));
+            for (int32_t i = 0; i < n * h; i += 3)
+                frame[i] = i % 2 ? 0xFFFFFFFF : 0;
+            std::vector<double> rows(KernelCacheDoubles(n));
+            int32_t tags[kKernelCacheRows] = {};
+            KernelRowCache cache{rows.data(), tags};
             for (int32_t y = 0; y < h; ++y) {
-                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                Frame expect(n + 4, kGuard), doubles(n + 4, kGuard), fixed(n + 4, kGuard);
                 KernelRowReference(k, frame.data(), n, h, y, expect.data());
-                KernelRowSmallIntegers(k, frame.data(), n, h, y, got.data());
-                ASSERT_EQ(got, expect) << "kernel " << t << " width " << n << " row " << y;
+                KernelRowDoubles(k, frame.data(), n, h, y, doubles.data(), cache);
+                ASSERT_EQ(doubles, expect) << "kernel " << c << " width " << n << " row " << y;
+                if (shift < 0) continue;
+                KernelRowFixedPoint(k, shift, frame.data(), n, h, y, fixed.data());
+                ASSERT_EQ(fixed, expect) << "kernel " << c << " width " << n << " row " << y;
             }
         }
     }
-    // Taps that are not small whole numbers stay on the double path.
-    const double half[] = {0.5, 1, 0.5}, big[] = {129, 0, 0}, wide[] = {64, 64, 1};
-    EXPECT_FALSE(KernelTapsAreSmall({half, 3, 1}));
-    EXPECT_FALSE(KernelTapsAreSmall({big, 3, 1}));
-    EXPECT_FALSE(KernelTapsAreSmall({wide, 3, 1}));
 }
 
 TEST(NeighbourhoodKernels, GoldenFrames) {

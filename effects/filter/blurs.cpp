@@ -9,9 +9,10 @@
 // 255 pixels. Pixels beyond a line are the line's end pixel (edge mode 1),
 // its reflection without repeating the end (mode 2), or a 0 word (any other
 // mode). Each pass runs under the blur driver: rows of the input into scratch
-// frame A (stored by columns, so the second pass reads contiguous columns),
-// columns of A into scratch frame B, then B into the output; an output that is
-// the input frame is therefore written only in the last pass.
+// frame A, columns of A into scratch frame B, then B into the output; an
+// output that is the input frame is therefore written only in the last pass.
+// Both scratch frames are stored by rows: a column pass reads and writes one
+// word per row, but neighbouring columns reuse the same cache lines.
 //
 // Sums run over the window in ascending position, channel by channel in
 // doubles, and round with halves away from zero. The fast line reads a padded
@@ -47,6 +48,7 @@ constexpr int32_t kMaxExtent = 255;
 struct BlurState {
     int32_t pass;  // the pass of the current call, kept from its first call
     BlurLine line;
+    int32_t sumsRow;  // column pass: the row whose box sums the work holds, or -1
 };
 
 BlurState &StateOf(const ArgBlock &in) {
@@ -66,17 +68,23 @@ double CapExtent(double e) {
 // The pixel at position j of a line of n, by the edge mode. Reflection folds
 // as often as it takes (period 2n - 2), so windows longer than the line stay
 // inside it; a single fold reads j = -1 as 1 and j = n as n - 2.
-Pixel EdgePixel(const Pixel *src, int64_t n, int64_t j, int32_t edge) {
-    if (j >= 0 && j < n) return src[j];
-    if (edge == 1) return src[j < 0 ? 0 : n - 1];
+// EdgeIndex gives the position read, or -1 for a 0 word.
+int64_t EdgeIndex(int64_t n, int64_t j, int32_t edge) {
+    if (j >= 0 && j < n) return j;
+    if (edge == 1) return j < 0 ? 0 : n - 1;
     if (edge == 2) {
-        if (n == 1) return src[0];
+        if (n == 1) return 0;
         const int64_t period = 2 * n - 2;
         int64_t m = j % period;
         if (m < 0) m += period;
-        return src[m < n ? m : period - m];
+        return m < n ? m : period - m;
     }
-    return 0;
+    return -1;
+}
+
+Pixel EdgePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge) {
+    const int64_t k = EdgeIndex(n, j, edge);
+    return k < 0 ? 0 : src[static_cast<size_t>(k) * stride];
 }
 
 Pixel RoundedPixel(const double *sum) {
@@ -89,9 +97,10 @@ int32_t Reach(const BlurLine &line) {
 }
 
 // The line with `pad` positions on both sides, four doubles a pixel.
-void PadLine(const Pixel *src, int32_t n, int32_t pad, int32_t edge, double *work) {
+void PadLine(const Pixel *src, size_t srcStride, int32_t n, int32_t pad, int32_t edge,
+             double *work) {
     for (int64_t j = -pad; j < int64_t{n} + pad; ++j) {
-        const Pixel p = EdgePixel(src, n, j, edge);
+        const Pixel p = EdgePixel(src, srcStride, n, j, edge);
         double *d = work + (j + pad) * 4;
         d[0] = AlphaOf(p);
         d[1] = RedOf(p);
@@ -100,28 +109,69 @@ void PadLine(const Pixel *src, int32_t n, int32_t pad, int32_t edge, double *wor
     }
 }
 
+// The pixel at position j, read directly inside the line.
+inline Pixel LinePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge) {
+    return j >= 0 && j < n ? src[static_cast<size_t>(j) * stride]
+                           : EdgePixel(src, stride, n, j, edge);
+}
+
+#if defined(__SSE2__)
+// Integer running sums over 2 r + 1 pixels, the four channels in four 32-bit
+// lanes, read straight from the line. The mean rounded half up, which for an
+// odd count is the nearest integer, is trunc((2 sum + count) / (2 count)); the
+// quotient is taken as a product with 1 / (2 count) nudged up by 2^-40: an
+// exact integer quotient then lands on or just above itself, and any other
+// stays at least 1 / 1022 below the next integer, far beyond the nudge.
+void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+             size_t dstStride) {
+    const int32_t count = 2 * r + 1;
+    const __m128d inverse = _mm_set1_pd(1.0 / (2 * count) * (1 + 0x1p-40));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi32(count);
+    auto lanes = [&](Pixel p) {
+        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero),
+                                  zero);
+    };
+    __m128i sum = zero;
+    for (int64_t j = -r; j <= r; ++j)
+        sum = _mm_add_epi32(sum, lanes(LinePixel(src, srcStride, n, j, edge)));
+    for (int64_t i = 0;; ++i) {
+        const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
+        const __m128i low = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(numerator), inverse));
+        const __m128i high = _mm_cvttpd_epi32(_mm_mul_pd(
+            _mm_cvtepi32_pd(_mm_shuffle_epi32(numerator, _MM_SHUFFLE(1, 0, 3, 2))), inverse));
+        const __m128i v = _mm_unpacklo_epi64(low, high);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
+        dst[static_cast<size_t>(i) * dstStride] = static_cast<Pixel>(_mm_cvtsi128_si32(bytes));
+        if (i + 1 == n) break;
+        sum = _mm_sub_epi32(sum, lanes(LinePixel(src, srcStride, n, i - r, edge)));
+        sum = _mm_add_epi32(sum, lanes(LinePixel(src, srcStride, n, i + r + 1, edge)));
+    }
+}
+#else
 // Integer running sums over 2 r + 1 pixels; the mean rounded half up, which
 // for an odd count is the nearest integer.
-void BoxLine(int32_t r, const double *padded, int32_t pad, int32_t n, Pixel *dst,
+void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
              size_t dstStride) {
     const int32_t count = 2 * r + 1;
     int32_t sum[4] = {0, 0, 0, 0};
-    const double *first = padded + static_cast<size_t>(pad - r) * 4;
-    for (int32_t j = 0; j < count; ++j)
+    auto add = [&](Pixel p, int32_t sign) {
         for (int c = 0; c < 4; ++c)
-            sum[c] += static_cast<int32_t>(first[j * 4 + c]);
-    for (int32_t i = 0;; ++i) {
-        int32_t v[4];
+            sum[c] += sign * static_cast<int32_t>(p >> (8 * c) & 0xFF);
+    };
+    for (int64_t j = -r; j <= r; ++j)
+        add(LinePixel(src, srcStride, n, j, edge), 1);
+    for (int64_t i = 0;; ++i) {
+        Pixel word = 0;
         for (int c = 0; c < 4; ++c)
-            v[c] = (2 * sum[c] + count) / (2 * count);
-        dst[static_cast<size_t>(i) * dstStride] = PackPixel(v[0], v[1], v[2], v[3]);
+            word |= static_cast<Pixel>((2 * sum[c] + count) / (2 * count)) << (8 * c);
+        dst[static_cast<size_t>(i) * dstStride] = word;
         if (i + 1 == n) break;
-        const double *out = first + static_cast<size_t>(i) * 4;
-        const double *in = first + static_cast<size_t>(i + count) * 4;
-        for (int c = 0; c < 4; ++c)
-            sum[c] += static_cast<int32_t>(in[c]) - static_cast<int32_t>(out[c]);
+        add(LinePixel(src, srcStride, n, i - r, edge), -1);
+        add(LinePixel(src, srcStride, n, i + r + 1, edge), 1);
     }
 }
+#endif
 
 void WeightedLine(const BlurLine &line, const double *padded, int32_t pad, int32_t n, Pixel *dst,
                   size_t dstStride) {
@@ -219,13 +269,13 @@ size_t BlurWorkDoubles(int32_t n) {
     return (static_cast<size_t>(std::max(n, 0)) + 2 * kMaxExtent) * 4;
 }
 
-void BlurLineReference(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst,
-                       size_t dstStride) {
+void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                       Pixel *dst, size_t dstStride) {
     for (int32_t i = 0; i < n; ++i) {
         double sum[4] = {0.0, 0.0, 0.0, 0.0};
         for (int32_t o = line.lo; o <= line.hi; ++o) {
             const double w = line.weight[o - line.lo];
-            const Pixel p = EdgePixel(src, n, int64_t{i} + o, line.edge);
+            const Pixel p = EdgePixel(src, srcStride, n, int64_t{i} + o, line.edge);
             sum[0] += w * AlphaOf(p);
             sum[1] += w * RedOf(p);
             sum[2] += w * GreenOf(p);
@@ -235,15 +285,148 @@ void BlurLineReference(const BlurLine &line, const Pixel *src, int32_t n, Pixel 
     }
 }
 
-void BlurLineFast(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst, size_t dstStride,
-                  double *work) {
+void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                  size_t dstStride, double *work) {
     if (n <= 0) return;
+    if (line.boxRadius > 0) {
+        BoxLine(line.boxRadius, line.edge, src, srcStride, n, dst, dstStride);
+        return;
+    }
     const int32_t pad = Reach(line);
-    PadLine(src, n, pad, line.edge, work);
+    PadLine(src, srcStride, n, pad, line.edge, work);
+    WeightedLine(line, work, pad, n, dst, dstStride);
+}
+
+// ---- the column pass, across rows ------------------------------------------------------
+
+namespace {
+
+#if defined(__SSE2__)
+inline __m128i Lanes(Pixel p) {
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero),
+                              zero);
+}
+#endif
+
+// Box: per-column running sums carried down the frame (and from one call to
+// the next while rows are asked for in order); each output is the mean
+// rounded as BoxLine rounds it.
+void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t height, int32_t y0,
+                int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
+    const int32_t count = 2 * r + 1;
+    auto row = [&](int64_t j) {
+        const int64_t k = EdgeIndex(height, j, edge);
+        return k < 0 ? work.zeros : RowPtr(a, static_cast<int32_t>(k), width);
+    };
+    int32_t *sums = work.sums;
+    for (int32_t y = y0; y < y1; ++y) {
+        if (sumsRow != y) {
+            std::fill(sums, sums + static_cast<size_t>(width) * 4, 0);
+            for (int64_t j = int64_t{y} - r; j <= int64_t{y} + r; ++j) {
+                const Pixel *src = row(j);
+                for (int32_t x = 0; x < width; ++x)
+                    for (int c = 0; c < 4; ++c)
+                        sums[x * 4 + c] += static_cast<int32_t>(src[x] >> (8 * c) & 0xFF);
+            }
+        }
+        const Pixel *leaving = row(int64_t{y} - r);
+        const Pixel *entering = row(int64_t{y} + r + 1);
+        Pixel *dst = RowPtr(b, y, width);
+#if defined(__SSE2__)
+        const __m128d inverse = _mm_set1_pd(1.0 / (2 * count) * (1 + 0x1p-40));
+        const __m128i bias = _mm_set1_epi32(count);
+        for (int32_t x = 0; x < width; ++x) {
+            __m128i *cell = reinterpret_cast<__m128i *>(sums + x * 4);
+            const __m128i sum = _mm_loadu_si128(cell);
+            const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
+            const __m128i low = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(numerator), inverse));
+            const __m128i high = _mm_cvttpd_epi32(_mm_mul_pd(
+                _mm_cvtepi32_pd(_mm_shuffle_epi32(numerator, _MM_SHUFFLE(1, 0, 3, 2))), inverse));
+            const __m128i v = _mm_unpacklo_epi64(low, high);
+            dst[x] =
+                static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+            _mm_storeu_si128(
+                cell, _mm_add_epi32(_mm_sub_epi32(sum, Lanes(leaving[x])), Lanes(entering[x])));
+        }
+#else
+        for (int32_t x = 0; x < width; ++x) {
+            Pixel word = 0;
+            for (int c = 0; c < 4; ++c) {
+                int32_t &sum = sums[x * 4 + c];
+                word |= static_cast<Pixel>((2 * sum + count) / (2 * count)) << (8 * c);
+                sum += static_cast<int32_t>(entering[x] >> (8 * c) & 0xFF) -
+                       static_cast<int32_t>(leaving[x] >> (8 * c) & 0xFF);
+            }
+            dst[x] = word;
+        }
+#endif
+        sumsRow = y + 1;
+    }
+}
+
+// Other kernels: each output row sums its window rows tap by tap, in strips
+// of columns short enough for their sums to stay in the nearest cache. Every
+// pixel's sum is built in the reference's order.
+void WeightedColumns(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                     int32_t y0, int32_t y1, Pixel *b, const BlurWork &work) {
+    const int32_t taps = line.hi - line.lo + 1;
+    const Pixel *rows[2 * kMaxExtent + 1];
+    double *acc = work.line;
+    for (int32_t y = y0; y < y1; ++y) {
+        for (int32_t t = 0; t < taps; ++t) {
+            const int64_t k = EdgeIndex(height, int64_t{y} + line.lo + t, line.edge);
+            rows[t] = k < 0 ? work.zeros : RowPtr(a, static_cast<int32_t>(k), width);
+        }
+        Pixel *dst = RowPtr(b, y, width);
+        for (int32_t x0 = 0; x0 < width; x0 += kColumnStrip) {
+            const int32_t n = std::min(kColumnStrip, width - x0);
+            std::fill(acc, acc + static_cast<size_t>(n) * 4, 0.0);
+            for (int32_t t = 0; t < taps; ++t) {
+                const double w = line.weight[t];
+                const Pixel *src = rows[t] + x0;
+#if defined(__SSE2__)
+                const __m128d wv = _mm_set1_pd(w);
+                for (int32_t x = 0; x < n; ++x) {
+                    const __m128i v = Lanes(src[x]);
+                    double *cell = acc + x * 4;
+                    _mm_storeu_pd(
+                        cell, _mm_add_pd(_mm_loadu_pd(cell), _mm_mul_pd(wv, _mm_cvtepi32_pd(v))));
+                    _mm_storeu_pd(cell + 2,
+                                  _mm_add_pd(_mm_loadu_pd(cell + 2),
+                                             _mm_mul_pd(wv, _mm_cvtepi32_pd(_mm_shuffle_epi32(
+                                                                v, _MM_SHUFFLE(1, 0, 3, 2))))));
+                }
+#else
+                for (int32_t x = 0; x < n; ++x) {
+                    const Pixel p = src[x];
+                    acc[x * 4 + 0] += w * AlphaOf(p);
+                    acc[x * 4 + 1] += w * RedOf(p);
+                    acc[x * 4 + 2] += w * GreenOf(p);
+                    acc[x * 4 + 3] += w * BlueOf(p);
+                }
+#endif
+            }
+            for (int32_t x = 0; x < n; ++x)
+                dst[x0 + x] = RoundedPixel(acc + x * 4);
+        }
+    }
+}
+
+}  // namespace
+
+size_t BlurColumnsLineDoubles() {
+    return static_cast<size_t>(kColumnStrip) * 4;
+}
+
+void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
+    if (width <= 0 || y0 >= y1) return;
+    std::fill(work.zeros, work.zeros + width, Pixel{0});
     if (line.boxRadius > 0)
-        BoxLine(line.boxRadius, work, pad, n, dst, dstStride);
+        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, b, sumsRow, work);
     else
-        WeightedLine(line, work, pad, n, dst, dstStride);
+        WeightedColumns(line, a, width, height, y0, y1, b, work);
 }
 
 // ---- the driver ---------------------------------------------------------------------------
@@ -255,20 +438,25 @@ void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const Outp
     if (width <= 0 || height <= 0 || !images[0] || !outputs[0]) return;
     const uint64_t words = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const bool fits = words <= std::numeric_limits<size_t>::max() / 2 / sizeof(Pixel);
-    std::unique_ptr<Pixel[]> a, b;
-    std::unique_ptr<double[]> work;
+    std::unique_ptr<Pixel[]> a, b, zeros;
+    std::unique_ptr<double[]> line;
+    std::unique_ptr<int32_t[]> sums;
     if (fits) {
         a.reset(new (std::nothrow) Pixel[words]);
         b.reset(new (std::nothrow) Pixel[words]);
-        work.reset(new (std::nothrow) double[BlurWorkDoubles(std::max(width, height))]);
+        line.reset(new (std::nothrow) double[std::max(BlurWorkDoubles(std::max(width, height)),
+                                                      BlurColumnsLineDoubles())]);
+        sums.reset(new (std::nothrow) int32_t[static_cast<size_t>(width) * 4]);
+        zeros.reset(new (std::nothrow) Pixel[static_cast<size_t>(width)]);
     }
-    if (!a || !b || !work) {
+    if (!a || !b || !line || !sums || !zeros) {
         Diag_Message("<Blur> temp buffer allocation failure");
         return;
     }
+    BlurWork work{line.get(), sums.get(), zeros.get()};
     in.driverSlots[kFrameA] = a.get();
     in.driverSlots[kFrameB] = b.get();
-    in.driverSlots[kWork] = work.get();
+    in.driverSlots[kWork] = &work;
 
     const int64_t total64 = int64_t{width} + 2 * int64_t{height};
     const auto total = static_cast<int32_t>(std::min<int64_t>(total64, INT32_MAX));
@@ -321,20 +509,26 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
     const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
     auto *a = static_cast<Pixel *>(in.driverSlots[kFrameA]);
     auto *b = static_cast<Pixel *>(in.driverSlots[kFrameB]);
-    auto *work = static_cast<double *>(in.driverSlots[kWork]);
+    const BlurWork &work = *static_cast<const BlurWork *>(in.driverSlots[kWork]);
     const int32_t edge = in.ints[0];
     switch (s.pass) {
         case 1:
             if (first) BuildBlurLine(s.line, filterIndex, extents(in).across, symmetric, edge);
             if (i >= height) return;
-            BlurLineFast(s.line, RowPtr(images[0], i, width), width, a + i,
-                         static_cast<size_t>(height), work);
+            BlurLineFast(s.line, RowPtr(images[0], i, width), 1, width, RowPtr(a, i, width), 1,
+                         work.line);
             break;
         case 2:
-            if (first) BuildBlurLine(s.line, filterIndex, extents(in).down, symmetric, edge);
+            if (first) {
+                BuildBlurLine(s.line, filterIndex, extents(in).down, symmetric, edge);
+                s.sumsRow = -1;
+            }
             if (i >= width) return;
-            BlurLineFast(s.line, a + static_cast<size_t>(i) * height, height, b + i,
-                         static_cast<size_t>(width), work);
+            // Column i's call computes its share of the rows, all the columns
+            // of each row at once; the last call finishes the frame.
+            BlurColumnsAcross(
+                s.line, a, width, height, static_cast<int32_t>(int64_t{i} * height / width),
+                static_cast<int32_t>((int64_t{i} + 1) * height / width), b, s.sumsRow, work);
             break;
         case 3:
             if (i >= height) return;

@@ -84,8 +84,8 @@ void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t
 
 // ---- blurs.cpp ---------------------------------------------------------------
 
-// Three passes through two scratch frames: rows into A (stored by columns),
-// columns of A into B, rows of B into the output.
+// Three passes through two scratch frames: rows into A, columns of A into B,
+// rows of B into the output.
 void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
                 ArgBlock &out);
 
@@ -111,12 +111,27 @@ struct BlurLine {
 // `extent` pixels forward (backward for a negative extent).
 void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetric, int32_t edge);
 
-// Filters the n pixels of `src` into dst[i * dstStride]. The fast variant
-// works in `work`, BlurWorkDoubles(n) doubles.
+// Filters the n pixels src[i * srcStride] into dst[i * dstStride]. The fast
+// variant works in `work`, BlurWorkDoubles(n) doubles.
 size_t BlurWorkDoubles(int32_t n);
-void BlurLineReference(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst,
-                       size_t dstStride);
-void BlurLineFast(const BlurLine &line, const Pixel *src, int32_t n, Pixel *dst, size_t dstStride,
-                  double *work);
+void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                       Pixel *dst, size_t dstStride);
+void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                  size_t dstStride, double *work);
+
+// The column pass computed across rows: rows y0 .. y1 - 1 of the vertical
+// filtering of `a` (width x height, stored by rows) into `b`, the words
+// BlurLineReference gives column by column. A box carries its running sums
+// from one call to the next in `work.sums` while `sumsRow` names the row they
+// are for (-1 to start afresh).
+constexpr int32_t kColumnStrip = 256;
+struct BlurWork {
+    double *line;   // BlurWorkDoubles(max(W, H)) and BlurColumnsLineDoubles()
+    int32_t *sums;  // 4 W
+    Pixel *zeros;   // W
+};
+size_t BlurColumnsLineDoubles();
+void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
 
 }  // namespace kve

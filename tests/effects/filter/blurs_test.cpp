@@ -3,6 +3,7 @@
 // reference on every width, and golden frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -229,15 +230,59 @@ TEST(BlurLines, FastLineMatchesTheReferenceOnEveryWidth) {
             BlurLine line{};
             BuildBlurLine(line, c.filter, c.extent, c.symmetric, edge);
             for (int32_t n = 1; n < 256; ++n) {
-                Frame src = NoiseFrame(n, 1, static_cast<uint32_t>(n));
-                for (int32_t x = 0; x < n; x += 4)
+                // Two interleaved lines, so a stride of 2 reads one of them.
+                Frame src = NoiseFrame(2 * n, 1, static_cast<uint32_t>(n));
+                for (int32_t x = 0; x < 2 * n; x += 4)
                     src[x] = x % 8 ? 0xFFFFFFFF : 0;
-                for (size_t stride : {size_t{1}, size_t{3}}) {
+                for (size_t stride : {size_t{1}, size_t{2}}) {
                     Frame expect(n * stride + 4, kGuard), got(n * stride + 4, kGuard);
-                    BlurLineReference(line, src.data(), n, expect.data(), stride);
-                    BlurLineFast(line, src.data(), n, got.data(), stride, work.data());
+                    BlurLineReference(line, src.data(), stride, n, expect.data(), stride);
+                    BlurLineFast(line, src.data(), stride, n, got.data(), stride, work.data());
                     ASSERT_EQ(got, expect) << "filter " << c.filter << " extent " << c.extent
                                            << " edge " << edge << " width " << n;
+                }
+            }
+        }
+    }
+}
+
+TEST(BlurLines, ColumnPassAcrossRowsMatchesTheReferenceColumns) {
+    struct Case {
+        int filter;
+        double extent;
+        bool symmetric;
+    };
+    const Case cases[] = {{0, 1, true}, {0, 3.7, true}, {0, 255, true},   {1, 5.5, true},
+                          {4, 9, true}, {0, 4, false},  {2, -6.3, false}, {3, 300, false}};
+    for (const Case &c : cases) {
+        for (int edge : {0, 1, 2}) {
+            BlurLine line{};
+            BuildBlurLine(line, c.filter, c.extent, c.symmetric, edge);
+            for (int32_t w : {1, 2, 3, 17, 255, 300}) {
+                for (int32_t h : {1, 2, 5, 40}) {
+                    Frame a = NoiseFrame(w, h, static_cast<uint32_t>(w * 131 + h));
+                    for (int32_t i = 0; i < w * h; i += 3)
+                        a[i] = i % 2 ? 0xFFFFFFFF : 0;
+                    Frame expect(w * h + 4, kGuard);
+                    for (int32_t x = 0; x < w; ++x)
+                        BlurLineReference(line, a.data() + x, w, h, expect.data() + x, w);
+                    std::vector<double> doubles(BlurColumnsLineDoubles());
+                    std::vector<int32_t> sums(static_cast<size_t>(w) * 4);
+                    Frame zeros(w);
+                    const BlurWork work{doubles.data(), sums.data(), zeros.data()};
+                    // Rows in order in uneven chunks, then again out of order.
+                    Frame got(w * h + 4, kGuard);
+                    int32_t sumsRow = -1;
+                    for (int32_t y = 0, step = 1; y < h; y += step, step = step % 3 + 1)
+                        BlurColumnsAcross(line, a.data(), w, h, y, std::min(h, y + step),
+                                          got.data(), sumsRow, work);
+                    ASSERT_EQ(got, expect) << "filter " << c.filter << " extent " << c.extent
+                                           << " edge " << edge << " size " << w << "x" << h;
+                    Frame again(w * h + 4, kGuard);
+                    for (int32_t y = h - 1; y >= 0; --y)
+                        BlurColumnsAcross(line, a.data(), w, h, y, y + 1, again.data(), sumsRow,
+                                          work);
+                    ASSERT_EQ(again, expect) << "backwards, filter " << c.filter;
                 }
             }
         }

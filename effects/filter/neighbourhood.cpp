@@ -407,9 +407,19 @@ void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *fram
     const Pixel *rows[16];
     WindowRows(k, frame, width, height, y, rows);
     const int32_t left = k.kw / 2, right = k.kw - 1 - left;
+    // Only the non-zero taps: integer sums do not depend on their order.
     __m128i taps[16];
-    for (int32_t i = 0; i < k.kw * k.kh; ++i)
-        taps[i] = _mm_set1_epi16(static_cast<int16_t>(k.taps[i] * (1 << shift)));
+    const Pixel *sources[16];
+    int32_t offsets[16];
+    int32_t used = 0;
+    for (int32_t i = 0; i < k.kh; ++i)
+        for (int32_t j = 0; j < k.kw; ++j) {
+            const auto t = static_cast<int16_t>(k.taps[i * k.kw + j] * (1 << shift));
+            if (t == 0) continue;
+            taps[used] = _mm_set1_epi16(t);
+            offsets[used] = j - left;
+            sources[used++] = rows[i];
+        }
     const __m128i zero = _mm_setzero_si128();
     const __m128i half = _mm_set1_epi16(static_cast<int16_t>(shift > 0 ? 1 << (shift - 1) : 0));
     const __m128i count = _mm_cvtsi32_si128(shift);
@@ -424,14 +434,11 @@ void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *fram
     const int32_t end = width - right;  // first column whose window passes the right edge
     for (; x + 4 <= end; x += 4) {
         __m128i lo = zero, hi = zero;
-        for (int32_t i = 0; i < k.kh; ++i) {
-            const Pixel *src = rows[i] + x - left;
-            for (int32_t j = 0; j < k.kw; ++j) {
-                const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + j));
-                const __m128i t = taps[i * k.kw + j];
-                lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), t));
-                hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), t));
-            }
+        for (int32_t t = 0; t < used; ++t) {
+            const __m128i p =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(sources[t] + (x + offsets[t])));
+            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), taps[t]));
+            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), taps[t]));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
                          _mm_packus_epi16(finish(lo), finish(hi)));

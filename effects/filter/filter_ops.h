@@ -82,6 +82,18 @@ void MedianRowReference(MedianShape shape, const Pixel *frame, int32_t width, in
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
 
+// The outlier test of a threshold t: replace when threshold < the difference,
+// channel by channel or (perChannel false) by brightness.
+struct OutlierTest {
+    int32_t threshold;
+    bool perChannel;
+};
+OutlierTest OutlierTestOf(double t);
+void OutlierRowReference(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                         int32_t height, int32_t y, Pixel *dst);
+void OutlierRowFast(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                    int32_t height, int32_t y, Pixel *dst);
+
 // ---- blurs.cpp ---------------------------------------------------------------
 
 // Three passes through two scratch frames: rows into A, columns of A into B,

@@ -121,6 +121,31 @@ TEST(MediansTest, FastRowMatchesTheReferenceOnEveryWidth) {
     }
 }
 
+TEST(OutliersTest, FastRowMatchesTheReferenceOnEveryWidth) {
+    const double thresholds[] = {0, 0.0001, 0.05, 0.1, 0.5, 0.999, 1, 1.5, -0.3, -1, -7, 1e30};
+    for (MedianShape shape : {MedianShape::kSquare, MedianShape::kCross}) {
+        for (double t : thresholds) {
+            const OutlierTest test = OutlierTestOf(t);
+            for (int32_t n = 1; n < 256; ++n) {
+                const int32_t h = 5;
+                // Noise, runs of flat colour and isolated extremes, so that
+                // both outcomes of each test occur.
+                Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n));
+                for (int32_t i = 0; i < n * h; ++i)
+                    if (i % 5 < 3) frame[i] = PackPixel(i % 256, 60, 90, 120);
+                for (int32_t i = 0; i < n * h; i += 11)
+                    frame[i] = i % 2 ? 0xFFFFFFFF : 0;
+                for (int32_t y = 0; y < h; ++y) {
+                    Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                    OutlierRowReference(shape, test, frame.data(), n, h, y, expect.data());
+                    OutlierRowFast(shape, test, frame.data(), n, h, y, got.data());
+                    ASSERT_EQ(got, expect) << "t " << t << " width " << n << " row " << y;
+                }
+            }
+        }
+    }
+}
+
 TEST(MediansTest, GoldenFrames) {
     GoldenFile golden("filters.txt");
     Frame noisy = PictureFrame(131, 37, 1);

@@ -65,6 +65,17 @@ size_t KernelCacheDoubles(int32_t width);
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &cache);
 
+// Emboss: the two weighted kernels, the level and the colour flag.
+struct EmbossKernels {
+    const double *k1, *k2;  // 9 taps each
+    double level;
+    bool colour;
+};
+void EmbossRowReference(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, Pixel *dst);
+void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &cache);
+
 // ---- medians.cpp -------------------------------------------------------------
 
 KVE_LINE_OP(Median3x3LineOp);

@@ -514,29 +514,28 @@ KVE_LINE_OP(SharpenLineOp) {
     RunKernelRow(inLines, outLines[0], in, y);
 }
 
-// K1 (the direction, weighted 1 - r) minus K2 (the opposite direction,
-// weighted r). In colour the difference is lifted by 255 r and truncated, and
-// alpha is 0; in grey each kernel's colour is rounded first, the two are
-// compared by Monochrome's luma, and all four bytes take the grey.
-KVE_LINE_OP(EmbossLineOp) {
-    KernelState &s = StateOf(in);
-    const double r = in.reals[0];
-    if (first) {
-        const int32_t type = in.ints[2], d = RingTurn(in.ints[1]);
-        const Kernel3x3 k1 = SelectKernel3x3(type, d), k2 = SelectKernel3x3(type, (d + 4) % 8);
-        const double w1 = 1 - r;
-        for (int i = 0; i < 9; ++i) {
-            s.taps[i] = k1[i] * w1;
-            s.opposite[i] = k2[i] * r;
-        }
-        s.kw = s.kh = 3;
-    }
-    const bool colour = in.ints[0] != 0;
-    const int32_t width = in.imageWidth[0];
-    const KernelWindow k1{s.taps, 3, 3};
+namespace {
+
+// One Emboss pixel from its red, green and blue sums under K1 (a) and K2 (b).
+Pixel EmbossPixel(const EmbossKernels &e, const double *a, const double *b) {
+    const double r = e.level;
+    if (e.colour)
+        return PackRGB(TruncToInt(a[0] - b[0] + 255 * r), TruncToInt(a[1] - b[1] + 255 * r),
+                       TruncToInt(a[2] - b[2] + 255 * r));
+    const int32_t ya =
+        MonochromeLuma(PackRGB(RoundHalfAway(a[0]), RoundHalfAway(a[1]), RoundHalfAway(a[2])));
+    const int32_t yb =
+        MonochromeLuma(PackRGB(RoundHalfAway(b[0]), RoundHalfAway(b[1]), RoundHalfAway(b[2])));
+    return static_cast<Pixel>(ClampChannel(TruncToInt(ya + r - yb))) * 0x01010101u;
+}
+
+}  // namespace
+
+void EmbossRowReference(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, Pixel *dst) {
+    const KernelWindow k1{e.k1, 3, 3};
     const Pixel *rows[3];
-    WindowRows(k1, inLines[0], width, in.imageHeight[0], y, rows);
-    Pixel *dst = outLines[0];
+    WindowRows(k1, frame, width, height, y, rows);
     for (int32_t x = 0; x < width; ++x) {
         double v[3][9];
         for (int32_t i = 0; i < 3; ++i)
@@ -551,22 +550,100 @@ KVE_LINE_OP(EmbossLineOp) {
             a[c] = 0.0;
             b[c] = 0.0;
             for (int i = 0; i < 9; ++i) {
-                a[c] += s.taps[i] * v[c][i];
-                b[c] += s.opposite[i] * v[c][i];
+                a[c] += e.k1[i] * v[c][i];
+                b[c] += e.k2[i] * v[c][i];
             }
         }
-        if (colour) {
-            dst[x] = PackRGB(TruncToInt(a[0] - b[0] + 255 * r), TruncToInt(a[1] - b[1] + 255 * r),
-                             TruncToInt(a[2] - b[2] + 255 * r));
-        } else {
-            const int32_t ya = MonochromeLuma(
-                PackRGB(RoundHalfAway(a[0]), RoundHalfAway(a[1]), RoundHalfAway(a[2])));
-            const int32_t yb = MonochromeLuma(
-                PackRGB(RoundHalfAway(b[0]), RoundHalfAway(b[1]), RoundHalfAway(b[2])));
-            const auto grey = static_cast<Pixel>(ClampChannel(TruncToInt(ya + r - yb)));
-            dst[x] = grey * 0x01010101u;
-        }
+        dst[x] = EmbossPixel(e, a, b);
     }
+}
+
+#if defined(__SSE2__)
+namespace {
+
+// (a - b) + 255 r per channel, truncated and packed with alpha 0; lanes are
+// clamped to -1 .. 256 first (NaN to -1), which changes no packed result.
+inline Pixel EmbossColourLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
+    const __m128d lift = _mm_set1_pd(255 * r);
+    auto truncate = [&](__m128d a, __m128d b) {
+        __m128d t = _mm_add_pd(_mm_sub_pd(a, b), lift);
+        t = _mm_min_pd(_mm_max_pd(t, _mm_set1_pd(-1.0)), _mm_set1_pd(256.0));
+        return _mm_cvttpd_epi32(t);
+    };
+    const __m128i v = _mm_unpacklo_epi64(truncate(ar1, ar2), truncate(gb1, gb2));
+    const auto word =
+        static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+    return word & ~0xFFu;
+}
+
+// Each kernel's colour rounded and clamped as PackRGB would, their lumas
+// compared: trunc(Y_A + r - Y_B) clamped, in all four bytes.
+inline Pixel EmbossGreyLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
+    const int32_t ya = MonochromeLuma(PackRoundedLanes(ar1, gb1));
+    const int32_t yb = MonochromeLuma(PackRoundedLanes(ar2, gb2));
+    // Clamped before truncation (NaN to 0), without branches.
+    double t = ya + r - yb;
+    t = t > 0 ? t : 0.0;
+    t = t < 255 ? t : 255.0;
+    const auto v = static_cast<int32_t>(t);
+    return static_cast<Pixel>(v) * 0x01010101u;
+}
+
+}  // namespace
+
+// Both kernels' sums two channels per vector over the cached rows, in the
+// reference's tap order; the alpha lane is summed and ignored.
+void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &cache) {
+    const double *rows[3];
+    for (int32_t i = 0; i < 3; ++i)
+        rows[i] = CachedRow(cache, frame, width, Clamp(int64_t{y} - 1 + i, height)) - 4;
+    for (int32_t x = 0; x < width; ++x) {
+        __m128d ar1 = _mm_setzero_pd(), gb1 = ar1, ar2 = ar1, gb2 = ar1;
+        for (int32_t i = 0; i < 3; ++i) {
+            const double *p = rows[i] + static_cast<size_t>(x) * 4;
+            for (int32_t j = 0; j < 3; ++j) {
+                const __m128d lo = _mm_loadu_pd(p + j * 4), hi = _mm_loadu_pd(p + j * 4 + 2);
+                const __m128d t1 = _mm_set1_pd(e.k1[i * 3 + j]), t2 = _mm_set1_pd(e.k2[i * 3 + j]);
+                ar1 = _mm_add_pd(ar1, _mm_mul_pd(t1, lo));
+                gb1 = _mm_add_pd(gb1, _mm_mul_pd(t1, hi));
+                ar2 = _mm_add_pd(ar2, _mm_mul_pd(t2, lo));
+                gb2 = _mm_add_pd(gb2, _mm_mul_pd(t2, hi));
+            }
+        }
+        dst[x] = e.colour ? EmbossColourLanes(ar1, gb1, ar2, gb2, e.level)
+                          : EmbossGreyLanes(ar1, gb1, ar2, gb2, e.level);
+    }
+}
+#else
+void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &) {
+    EmbossRowReference(e, frame, width, height, y, dst);
+}
+#endif
+
+// K1 (the direction, weighted 1 - r) minus K2 (the opposite direction,
+// weighted r). In colour the difference is lifted by 255 r and truncated, and
+// alpha is 0; in grey each kernel's colour is rounded first, the two are
+// compared by Monochrome's luma, and all four bytes take the grey.
+KVE_LINE_OP(EmbossLineOp) {
+    ScratchPlan plan(JobScratch(in));
+    const KernelLayout layout = KernelLayoutOf(plan, in);
+    KernelState &s = *layout.state;
+    const double r = in.reals[0];
+    if (first) {
+        const int32_t type = in.ints[2], d = RingTurn(in.ints[1]);
+        const Kernel3x3 k1 = SelectKernel3x3(type, d), k2 = SelectKernel3x3(type, (d + 4) % 8);
+        const double w1 = 1 - r;
+        for (int i = 0; i < 9; ++i) {
+            s.taps[i] = k1[i] * w1;
+            s.opposite[i] = k2[i] * r;
+        }
+        s.kw = s.kh = 3;
+    }
+    const EmbossKernels e{s.taps, s.opposite, r, in.ints[0] != 0};
+    KernelRowCache cache{layout.rows, s.tags};
+    EmbossRowFast(e, inLines[0], in.imageWidth[0], in.imageHeight[0], y, outLines[0], cache);
 }
 
 }  // namespace kve

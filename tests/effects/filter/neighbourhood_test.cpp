@@ -272,6 +272,37 @@ TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
     }
 }
 
+TEST(EmbossTest, FastRowMatchesTheReferenceOnEveryWidth) {
+    for (auto [type, direction] :
+         {std::pair{3, 1}, std::pair{0, 6}, std::pair{13, 0}, std::pair{100, 0}}) {
+        for (double r : {0.0, 0.25, 0.5, 0.9, -3.0, 1e300}) {
+            const Kernel3x3 k1 = SelectKernel3x3(type, direction);
+            const Kernel3x3 k2 = SelectKernel3x3(type, (direction + 4) % 8);
+            Kernel3x3 w1, w2;
+            for (int i = 0; i < 9; ++i) {
+                w1[i] = k1[i] * (1 - r);
+                w2[i] = k2[i] * r;
+            }
+            for (bool colour : {false, true}) {
+                const EmbossKernels e{w1.data(), w2.data(), r, colour};
+                for (int32_t n = 1; n < 256; ++n) {
+                    const int32_t h = 4;
+                    Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n));
+                    std::vector<double> rows(KernelCacheDoubles(n));
+                    int32_t tags[kKernelCacheRows] = {};
+                    KernelRowCache cache{rows.data(), tags};
+                    for (int32_t y = 0; y < h; ++y) {
+                        Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                        EmbossRowReference(e, frame.data(), n, h, y, expect.data());
+                        EmbossRowFast(e, frame.data(), n, h, y, got.data(), cache);
+                        ASSERT_EQ(got, expect) << type << " r " << r << " width " << n;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(NeighbourhoodKernels, GoldenFrames) {
     GoldenFile golden("filters.txt");
     Frame picture = PictureFrame(131, 37, 1);

@@ -3,6 +3,7 @@
 // row against the reference on every width, and golden frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,27 @@ TEST(NeighbourhoodDriver, InPlaceOutputGivesTheSeparateOutput) {
             EXPECT_EQ(KVE_EffectBySize(command, inputs, w, h, picture.data(), 0, 0, nullptr), 0);
             EXPECT_EQ(picture, expected) << command << " " << w << "x" << h;
         }
+    }
+}
+
+TEST(NeighbourhoodDriver, OutputOverlappingTheInputReadsTheOriginal) {
+    // The output frame starts two rows into the input, or the input starts
+    // three rows into the output: the input is read as it was.
+    const int32_t w = 13, h = 11;
+    for (const char *command :
+         {"Convolve 1 16 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0", "MedianX5", "Emboss 0.5 3 1 0"}) {
+        Frame picture = NoiseFrame(w, h, 8);
+        const Frame expected = RunEffect(command, {&picture}, w, h).output;
+        Frame later(static_cast<size_t>(w) * (h + 2));
+        std::copy(picture.begin(), picture.end(), later.begin());
+        uint32_t *inputs[] = {later.data(), nullptr};
+        KVE_EffectBySize(command, inputs, w, h, later.data() + 2 * w, 0, 0, nullptr);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), later.begin() + 2 * w)) << command;
+        Frame earlier(static_cast<size_t>(w) * (h + 3));
+        std::copy(picture.begin(), picture.end(), earlier.begin() + 3 * w);
+        inputs[0] = earlier.data() + 3 * w;
+        KVE_EffectBySize(command, inputs, w, h, earlier.data(), 0, 0, nullptr);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), earlier.begin())) << command;
     }
 }
 

@@ -11,15 +11,17 @@
 // mode). Each pass runs under the blur driver: rows of the input into scratch
 // frame A, columns of A into scratch frame B, then B into the output; an
 // output that is the input frame is therefore written only in the last pass.
-// Both scratch frames are stored by rows: a column pass reads and writes one
-// word per row, but neighbouring columns reuse the same cache lines.
+// Both scratch frames are stored by rows, and the column pass works across
+// whole rows (each of its W calls computes its share of the rows), so memory
+// is read and written in order.
 //
 // Sums run over the window in ascending position, channel by channel in
-// doubles, and round with halves away from zero. The fast line reads a padded
-// copy of the line already in doubles; a symmetric kernel of equal taps (the
-// box) takes integer running sums instead: its window has an odd number of
-// pixels, so the exact mean is never half way between two integers and the
-// rounded double sum is that mean rounded.
+// doubles, and round with halves away from zero. The fast lines read a padded
+// copy of the line already in doubles, or add whole rows tap by tap; a
+// symmetric kernel of equal taps (the box) takes integer running sums
+// instead: its window has an odd number of pixels, so the exact mean is never
+// half way between two integers and the rounded double sum is that mean
+// rounded.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -65,10 +67,10 @@ double CapExtent(double e) {
     return std::clamp(e, -double{kMaxExtent}, double{kMaxExtent});
 }
 
-// The pixel at position j of a line of n, by the edge mode. Reflection folds
-// as often as it takes (period 2n - 2), so windows longer than the line stay
-// inside it; a single fold reads j = -1 as 1 and j = n as n - 2.
-// EdgeIndex gives the position read, or -1 for a 0 word.
+// The position read for position j of a line of n by the edge mode, or -1
+// for a 0 word. Reflection folds as often as it takes (period 2n - 2), so
+// windows longer than the line stay inside it; a single fold reads j = -1 as
+// 1 and j = n as n - 2.
 int64_t EdgeIndex(int64_t n, int64_t j, int32_t edge) {
     if (j >= 0 && j < n) return j;
     if (edge == 1) return j < 0 ? 0 : n - 1;
@@ -116,6 +118,13 @@ inline Pixel LinePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, in
 }
 
 #if defined(__SSE2__)
+// The four channels of a pixel in four 32-bit lanes.
+inline __m128i Lanes(Pixel p) {
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero),
+                              zero);
+}
+
 // Integer running sums over 2 r + 1 pixels, the four channels in four 32-bit
 // lanes, read straight from the line. The mean rounded half up, which for an
 // odd count is the nearest integer, is trunc((2 sum + count) / (2 count)); the
@@ -126,15 +135,10 @@ void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_
              size_t dstStride) {
     const int32_t count = 2 * r + 1;
     const __m128d inverse = _mm_set1_pd(1.0 / (2 * count) * (1 + 0x1p-40));
-    const __m128i zero = _mm_setzero_si128();
     const __m128i bias = _mm_set1_epi32(count);
-    auto lanes = [&](Pixel p) {
-        return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero),
-                                  zero);
-    };
-    __m128i sum = zero;
+    __m128i sum = _mm_setzero_si128();
     for (int64_t j = -r; j <= r; ++j)
-        sum = _mm_add_epi32(sum, lanes(LinePixel(src, srcStride, n, j, edge)));
+        sum = _mm_add_epi32(sum, Lanes(LinePixel(src, srcStride, n, j, edge)));
     for (int64_t i = 0;; ++i) {
         const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
         const __m128i low = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(numerator), inverse));
@@ -144,8 +148,8 @@ void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_
         const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
         dst[static_cast<size_t>(i) * dstStride] = static_cast<Pixel>(_mm_cvtsi128_si32(bytes));
         if (i + 1 == n) break;
-        sum = _mm_sub_epi32(sum, lanes(LinePixel(src, srcStride, n, i - r, edge)));
-        sum = _mm_add_epi32(sum, lanes(LinePixel(src, srcStride, n, i + r + 1, edge)));
+        sum = _mm_sub_epi32(sum, Lanes(LinePixel(src, srcStride, n, i - r, edge)));
+        sum = _mm_add_epi32(sum, Lanes(LinePixel(src, srcStride, n, i + r + 1, edge)));
     }
 }
 #else
@@ -300,14 +304,6 @@ void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int3
 // ---- the column pass, across rows ------------------------------------------------------
 
 namespace {
-
-#if defined(__SSE2__)
-inline __m128i Lanes(Pixel p) {
-    const __m128i zero = _mm_setzero_si128();
-    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero),
-                              zero);
-}
-#endif
 
 // Box: per-column running sums carried down the frame (and from one call to
 // the next while rows are asked for in order); each output is the mean

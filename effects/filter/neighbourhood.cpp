@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -29,6 +30,7 @@
 #include "effects/point/point_ops.h"
 #include "engine/diag.h"
 #include "engine/drivers.h"
+#include "engine/effect_table.h"
 #include "engine/monitor.h"
 #include "engine/scanner.h"
 #include "engine/scratch.h"
@@ -183,6 +185,14 @@ bool Overlaps(const Pixel *a, size_t aWords, const Pixel *b, size_t bWords) {
     return a0 < b0 + bWords * sizeof(Pixel) && b0 < a0 + aWords * sizeof(Pixel);
 }
 
+// "<Name> temp buffer allocation failure" for the running effect.
+void ReportAllocationFailure(const ArgBlock &in) {
+    std::string name = "Neighbourhood";
+    for (const EffectRow &row : EffectTable())
+        if (row.id == in.job->effectId && !row.transition) name = row.name;
+    Diag_Message("<" + name + "> temp buffer allocation failure");
+}
+
 size_t FrameWords(int32_t width, int32_t height) {
     return static_cast<size_t>(width) * static_cast<size_t>(height);
 }
@@ -248,7 +258,7 @@ void NeighbourhoodDriver(LineOp lineOp, const ImageList &images, ArgBlock &in,
         }
         copy.reset(new (std::nothrow) Pixel[words]);
         if (!copy) {
-            Diag_Message("<Neighbourhood> temp buffer allocation failure");
+            ReportAllocationFailure(in);
             return;
         }
         std::memcpy(copy.get(), images[k], words * sizeof(Pixel));
@@ -256,7 +266,7 @@ void NeighbourhoodDriver(LineOp lineOp, const ImageList &images, ArgBlock &in,
     }
     HeldRows held(outputs[0], holdBack ? width : 0);
     if (holdBack && !held.Ready()) {
-        Diag_Message("<Neighbourhood> temp buffer allocation failure");
+        ReportAllocationFailure(in);
         return;
     }
 

@@ -360,28 +360,6 @@ const double *CachedRow(KernelRowCache &cache, const Pixel *frame, int32_t width
 }  // namespace
 
 #if defined(__SSE2__)
-namespace {
-
-// RoundHalfAway of each lane, packed as PackPixel packs: lanes are clamped to
-// -1..256 first (a NaN lane becomes -1), which changes no packed result.
-inline Pixel PackRoundedLanes(__m128d alphaRed, __m128d greenBlue) {
-    const __m128d zero = _mm_setzero_pd();
-    auto round = [&](__m128d s) {
-        const __m128d positive = _mm_cmpgt_pd(s, zero);
-        const __m128d half = _mm_or_pd(_mm_and_pd(positive, _mm_set1_pd(0.5)),
-                                       _mm_andnot_pd(positive, _mm_set1_pd(-0.5)));
-        __m128d t = _mm_add_pd(s, half);
-        t = _mm_max_pd(t, _mm_set1_pd(-1.0));  // the second operand wins over a NaN
-        t = _mm_min_pd(t, _mm_set1_pd(256.0));
-        return _mm_cvttpd_epi32(t);
-    };
-    const __m128i v = _mm_unpacklo_epi64(round(alphaRed), round(greenBlue));
-    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
-    return static_cast<Pixel>(_mm_cvtsi128_si32(bytes));
-}
-
-}  // namespace
-
 // Two channels per double vector, summed tap by tap in the reference's order
 // with separate multiplies and adds, so every lane is the reference's sum.
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,

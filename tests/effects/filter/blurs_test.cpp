@@ -221,9 +221,10 @@ TEST(BlurLines, FastLineMatchesTheReferenceOnEveryWidth) {
         double extent;
         bool symmetric;
     };
-    const Case cases[] = {{0, 1, true},    {0, 3.7, true},   {0, 3, true},    {0, 255, true},
-                          {0, 40.2, true}, {1, 5.5, true},   {4, 9, true},    {5, 2, true},
-                          {0, 4, false},   {2, -6.3, false}, {3, 255, false}, {1, -255, false}};
+    const Case cases[] = {{0, 0.5, true},  {0, 1, true},    {0, 3.7, true},   {0, 3, true},
+                          {0, 255, true},  {0, 40.2, true}, {1, 5.5, true},   {4, 9, true},
+                          {5, 2, true},    {0, 4, false},   {2, -6.3, false}, {3, 255, false},
+                          {1, -255, false}};
     std::vector<double> work(BlurWorkDoubles(255));
     for (const Case &c : cases) {
         for (int edge : {0, 1, 2}) {
@@ -252,8 +253,9 @@ TEST(BlurLines, ColumnPassAcrossRowsMatchesTheReferenceColumns) {
         double extent;
         bool symmetric;
     };
-    const Case cases[] = {{0, 1, true}, {0, 3.7, true}, {0, 255, true},   {1, 5.5, true},
-                          {4, 9, true}, {0, 4, false},  {2, -6.3, false}, {3, 300, false}};
+    const Case cases[] = {{0, 0.5, true}, {0, 1, true},     {0, 3.7, true},
+                          {0, 255, true}, {1, 5.5, true},   {4, 9, true},
+                          {0, 4, false},  {2, -6.3, false}, {3, 300, false}};
     for (const Case &c : cases) {
         for (int edge : {0, 1, 2}) {
             BlurLine line{};

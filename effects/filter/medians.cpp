@@ -138,6 +138,25 @@ inline void Order(__m128i &a, __m128i &b) {
     a = lo;
 }
 
+// The median of three, byte lane by byte lane.
+inline __m128i Median3(__m128i a, __m128i b, __m128i c) {
+    return _mm_max_epu8(_mm_min_epu8(a, b), _mm_min_epu8(_mm_max_epu8(a, b), c));
+}
+
+// The median of a 3 x 3 square, p in row-major order: each column sorted,
+// then the median of the largest of the column minima, the median of the
+// column medians and the smallest of the column maxima.
+inline __m128i MedianOfSquare(__m128i *p) {
+    for (int column = 0; column < 3; ++column) {
+        Order(p[column], p[column + 3]);
+        Order(p[column + 3], p[column + 6]);
+        Order(p[column], p[column + 3]);
+    }
+    const __m128i low = _mm_max_epu8(_mm_max_epu8(p[0], p[1]), p[2]);
+    const __m128i high = _mm_min_epu8(_mm_min_epu8(p[6], p[7]), p[8]);
+    return Median3(low, Median3(p[3], p[4], p[5]), high);
+}
+
 // The median of nine by a 19-step min/max network, byte lane by byte lane.
 inline __m128i Median9(__m128i *p) {
     Order(p[1], p[2]);
@@ -166,32 +185,39 @@ inline __m128i Median9(__m128i *p) {
 
 // Four pixels per vector: each byte lane is one channel of one pixel, so the
 // network takes every channel's median at once; the alpha lanes are then
-// replaced by the centre's alpha. Columns whose window leaves the row use the
-// reference pixel.
+// replaced by the centre's alpha. Columns whose window leaves the row run the
+// same network on one gathered pixel.
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst) {
     const Window w = WindowOf(shape, frame, width, height, y);
     const int32_t reach = MedianReach(shape);
     const __m128i alpha = _mm_set1_epi32(0xFF);
-    Pixel words[9];
-    int32_t x = 0;
-    for (; x < std::min(reach, width); ++x) {
+    auto median = [&](__m128i *p) {
+        const __m128i centre = p[4];
+        const __m128i m = shape == MedianShape::kSquare ? MedianOfSquare(p) : Median9(p);
+        return _mm_or_si128(_mm_and_si128(centre, alpha), _mm_andnot_si128(alpha, m));
+    };
+    // A pixel whose window leaves the row: its nine words gathered into the
+    // low lanes.
+    auto edgePixel = [&](int32_t x) {
+        Pixel words[9];
         Gather(w, width, x, words);
-        dst[x] = MedianPixel(words);
-    }
+        __m128i p[9];
+        for (int i = 0; i < 9; ++i)
+            p[i] = _mm_cvtsi32_si128(static_cast<int>(words[i]));
+        return static_cast<Pixel>(_mm_cvtsi128_si32(median(p)));
+    };
+    int32_t x = 0;
+    for (; x < std::min(reach, width); ++x)
+        dst[x] = edgePixel(x);
     for (; x + 4 + reach <= width; x += 4) {
         __m128i p[9];
         for (int i = 0; i < 9; ++i)
             p[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(w[i].row + x + w[i].dx));
-        const __m128i centre = p[4];
-        const __m128i m = Median9(p);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
-                         _mm_or_si128(_mm_and_si128(centre, alpha), _mm_andnot_si128(alpha, m)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), median(p));
     }
-    for (; x < width; ++x) {
-        Gather(w, width, x, words);
-        dst[x] = MedianPixel(words);
-    }
+    for (; x < width; ++x)
+        dst[x] = edgePixel(x);
 }
 #else
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,

@@ -388,8 +388,7 @@ void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, 
 // partial sums are exact and never wrap; the reference's double sums are the
 // same numbers over 2^shift, exactly. A positive sum rounds to
 // (S + 2^(shift-1)) >> shift; zero or negative ones pack to 0 either way.
-// packus clamps to 255 as PackPixel does. Columns whose window leaves the
-// frame use the reference.
+// packus clamps to 255 as PackPixel does.
 void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *frame, int32_t width,
                          int32_t height, int32_t y, Pixel *dst) {
     const Pixel *rows[16];
@@ -416,9 +415,20 @@ void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *fram
         // within 16 unsigned bits, and the logical shift reads it so.
         return _mm_srl_epi16(_mm_add_epi16(_mm_max_epi16(sum, zero), half), count);
     };
+    // A column whose window leaves the frame: the same sums for one pixel,
+    // its columns clamped.
+    auto edgePixel = [&](int32_t x) {
+        __m128i sum = zero;
+        for (int32_t t = 0; t < used; ++t) {
+            const Pixel p = sources[t][Clamp(int64_t{x} + offsets[t], width)];
+            const __m128i v = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero);
+            sum = _mm_add_epi16(sum, _mm_mullo_epi16(v, taps[t]));
+        }
+        return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(finish(sum), zero)));
+    };
     int32_t x = 0;
     for (; x < std::min(left, width); ++x)
-        dst[x] = KernelPixel(k, rows, width, x);
+        dst[x] = edgePixel(x);
     const int32_t end = width - right;  // first column whose window passes the right edge
     for (; x + 4 <= end; x += 4) {
         __m128i lo = zero, hi = zero;
@@ -432,7 +442,7 @@ void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *fram
                          _mm_packus_epi16(finish(lo), finish(hi)));
     }
     for (; x < width; ++x)
-        dst[x] = KernelPixel(k, rows, width, x);
+        dst[x] = edgePixel(x);
 }
 #else
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,

@@ -57,7 +57,10 @@ KVE_LINE_OP(ConvolveLineOp);
 KVE_LINE_OP(EdgeLineOp);
 KVE_LINE_OP(SharpenLineOp);
 KVE_LINE_OP(EmbossLineOp);
-size_t KernelScratch(const ArgBlock &in, const ArgBlock &out);
+size_t ConvolveScratch(const ArgBlock &in, const ArgBlock &out);
+size_t EdgeScratch(const ArgBlock &in, const ArgBlock &out);
+size_t SharpenScratch(const ArgBlock &in, const ArgBlock &out);
+size_t EmbossScratch(const ArgBlock &in, const ArgBlock &out);
 
 // A kernel of kw x kh taps over a frame of W x H pixels; the window of output
 // row y covers rows y - kh/2 .. and columns x - kw/2 .., clamped to the frame.

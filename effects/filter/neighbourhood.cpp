@@ -104,34 +104,18 @@ struct KernelState {
     int32_t tags[kKernelCacheRows];
 };
 
+// The job's scratch: the state, then (for kernels on the double row and for
+// Emboss) the cached rows.
 struct KernelLayout {
     KernelState *state;
     double *rows;
 };
 
-KernelLayout KernelLayoutOf(ScratchPlan &plan, const ArgBlock &in) {
+KernelLayout KernelLayoutOf(ScratchPlan &plan, const ArgBlock &in, bool cachedRows) {
     KernelLayout layout;
     layout.state = plan.Take<KernelState>(1);
-    layout.rows = plan.Take<double>(KernelCacheDoubles(in.imageWidth[0]));
+    layout.rows = cachedRows ? plan.Take<double>(KernelCacheDoubles(in.imageWidth[0])) : nullptr;
     return layout;
-}
-
-KernelState &StateOf(const ArgBlock &in) {
-    ScratchPlan plan(JobScratch(in));
-    return *KernelLayoutOf(plan, in).state;
-}
-
-void RunKernelRow(const Pixel *const *inLines, Pixel *dst, const ArgBlock &in, int32_t y) {
-    ScratchPlan plan(JobScratch(in));
-    const KernelLayout layout = KernelLayoutOf(plan, in);
-    KernelState &s = *layout.state;
-    const KernelWindow k{s.taps, s.kw, s.kh};
-    if (s.shift >= 0) {
-        KernelRowFixedPoint(k, s.shift, inLines[0], in.imageWidth[0], in.imageHeight[0], y, dst);
-    } else {
-        KernelRowCache cache{layout.rows, s.tags};
-        KernelRowDoubles(k, inLines[0], in.imageWidth[0], in.imageHeight[0], y, dst, cache);
-    }
 }
 
 void SetKernel(KernelState &s, int32_t kw, int32_t kh) {
@@ -455,61 +439,107 @@ void KernelRowFixedPoint(const KernelWindow &k, int32_t, const Pixel *frame, int
 }
 #endif
 
-size_t KernelScratch(const ArgBlock &in, const ArgBlock &) {
+// ---- kernels of the line ops ------------------------------------------------------------
+
+namespace {
+
+// Builds an effect's kernel from its parameters, both when the scratch block
+// is measured and on the first row, so the two agree on its layout.
+using KernelBuilder = void (*)(const ArgBlock &in, KernelState &s);
+
+// Sizes are checked in 64 bits: w * h of two int32 overflows, and a negative
+// pair would pass a product test. A refused size leaves the state invalid.
+void BuildConvolve(const ArgBlock &in, KernelState &s) {
+    const int64_t w = in.ints[2], h = in.ints[1];
+    if (w < 1 || h < 1 || w * h > 16) return;
+    const int32_t n = static_cast<int32_t>(w * h);
+    for (int32_t i = 0; i < n; ++i)
+        s.taps[i] = in.reals[15 - i];
+    if (in.ints[0] != 0) {
+        double sum = 0.0;
+        for (int32_t i = 0; i < n; ++i)
+            sum += s.taps[i];
+        if (sum != 0.0)
+            for (int32_t i = 0; i < n; ++i)
+                s.taps[i] /= sum;
+    }
+    SetKernel(s, static_cast<int32_t>(w), static_cast<int32_t>(h));
+}
+
+// The third integer has no effect.
+void BuildEdge(const ArgBlock &in, KernelState &s) {
+    SetKernel3x3(s, SelectKernel3x3(in.ints[2], in.ints[1]));
+}
+
+// The taps sum to 1 + 4a(1 + b)(d - 1), so a centre factor of 1 keeps flat
+// areas as they are whatever the other three numbers.
+void BuildSharpen(const ArgBlock &in, KernelState &s) {
+    const double a = in.reals[3], b = in.reals[2], c = in.reals[1], d = in.reals[0];
+    const double e = 2 * c * a;
+    const double f = (2 - 2 * c) * a;
+    const double g = (e + f) * b;
+    const double h = -g / 2;
+    SetKernel3x3(s, {h, -e, h, -f, 2 * d * (e + f + g) + 1, -f, h, -e, h});
+}
+
+template <KernelBuilder Build>
+size_t KernelScratchOf(const ArgBlock &in) {
+    KernelState s{};
+    Build(in, s);
     ScratchPlan plan;
-    KernelLayoutOf(plan, in);
+    KernelLayoutOf(plan, in, s.valid && s.shift < 0);
+    return plan.Bytes();
+}
+
+// Builds the kernel on the first row, then filters row y with the
+// fixed-point row or the double row. False when the kernel was refused.
+bool KernelRow(KernelBuilder build, int first, const Pixel *frame, Pixel *dst, const ArgBlock &in,
+               int32_t y) {
+    ScratchPlan plan(JobScratch(in));
+    KernelState &s = *plan.Take<KernelState>(1);
+    if (first) build(in, s);
+    if (!s.valid) return false;
+    const KernelWindow k{s.taps, s.kw, s.kh};
+    if (s.shift >= 0) {
+        KernelRowFixedPoint(k, s.shift, frame, in.imageWidth[0], in.imageHeight[0], y, dst);
+    } else {
+        KernelRowCache cache{plan.Take<double>(KernelCacheDoubles(in.imageWidth[0])), s.tags};
+        KernelRowDoubles(k, frame, in.imageWidth[0], in.imageHeight[0], y, dst, cache);
+    }
+    return true;
+}
+
+}  // namespace
+
+size_t ConvolveScratch(const ArgBlock &in, const ArgBlock &) {
+    return KernelScratchOf<BuildConvolve>(in);
+}
+size_t EdgeScratch(const ArgBlock &in, const ArgBlock &) {
+    return KernelScratchOf<BuildEdge>(in);
+}
+size_t SharpenScratch(const ArgBlock &in, const ArgBlock &) {
+    return KernelScratchOf<BuildSharpen>(in);
+}
+size_t EmbossScratch(const ArgBlock &in, const ArgBlock &) {
+    ScratchPlan plan;
+    KernelLayoutOf(plan, in, true);
     return plan.Bytes();
 }
 
 // ---- the line ops --------------------------------------------------------------------------
 
-// Sizes are checked in 64 bits: w * h of two int32 overflows, and a negative
-// pair would pass a product test.
+// A refused size writes nothing on any row and says so once.
 KVE_LINE_OP(ConvolveLineOp) {
-    KernelState &s = StateOf(in);
-    if (first) {
-        const int64_t w = in.ints[2], h = in.ints[1];
-        if (w < 1 || h < 1 || w * h > 16) {
-            Diag_Message("<Convolve> width*height out of allowed range [1..16]");
-            return;
-        }
-        const int32_t n = static_cast<int32_t>(w * h);
-        for (int32_t i = 0; i < n; ++i)
-            s.taps[i] = in.reals[15 - i];
-        if (in.ints[0] != 0) {
-            double sum = 0.0;
-            for (int32_t i = 0; i < n; ++i)
-                sum += s.taps[i];
-            if (sum != 0.0)
-                for (int32_t i = 0; i < n; ++i)
-                    s.taps[i] /= sum;
-        }
-        SetKernel(s, static_cast<int32_t>(w), static_cast<int32_t>(h));
-    }
-    if (!s.valid) return;
-    RunKernelRow(inLines, outLines[0], in, y);
+    if (!KernelRow(BuildConvolve, first, inLines[0], outLines[0], in, y) && first)
+        Diag_Message("<Convolve> width*height out of allowed range [1..16]");
 }
 
-// The third integer has no effect.
 KVE_LINE_OP(EdgeLineOp) {
-    KernelState &s = StateOf(in);
-    if (first) SetKernel3x3(s, SelectKernel3x3(in.ints[2], in.ints[1]));
-    RunKernelRow(inLines, outLines[0], in, y);
+    KernelRow(BuildEdge, first, inLines[0], outLines[0], in, y);
 }
 
-// The taps sum to 1 + 4a(1 + b)(d - 1), so a centre factor of 1 keeps flat
-// areas as they are whatever the other three numbers.
 KVE_LINE_OP(SharpenLineOp) {
-    KernelState &s = StateOf(in);
-    if (first) {
-        const double a = in.reals[3], b = in.reals[2], c = in.reals[1], d = in.reals[0];
-        const double e = 2 * c * a;
-        const double f = (2 - 2 * c) * a;
-        const double g = (e + f) * b;
-        const double h = -g / 2;
-        SetKernel3x3(s, {h, -e, h, -f, 2 * d * (e + f + g) + 1, -f, h, -e, h});
-    }
-    RunKernelRow(inLines, outLines[0], in, y);
+    KernelRow(BuildSharpen, first, inLines[0], outLines[0], in, y);
 }
 
 namespace {
@@ -626,7 +656,7 @@ void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, in
 // compared by Monochrome's luma, and all four bytes take the grey.
 KVE_LINE_OP(EmbossLineOp) {
     ScratchPlan plan(JobScratch(in));
-    const KernelLayout layout = KernelLayoutOf(plan, in);
+    const KernelLayout layout = KernelLayoutOf(plan, in, true);
     KernelState &s = *layout.state;
     const double r = in.reals[0];
     if (first) {

@@ -125,28 +125,36 @@ inline __m128i Lanes(Pixel p) {
                               zero);
 }
 
+// The mean of a box, rounded half up (for an odd count, the nearest integer):
+// trunc((2 sum + count) / (2 count)), for the four channels at once. The
+// numerator (below 2^18) is exact in a float; the quotient, never an integer
+// (odd over even), lies at least 1 / 1022 below the next integer. It is taken
+// as a float product with 1 / (2 count) nudged up by 2^-20: the product then
+// lies above the quotient by less than 1.2 * 2^-20 of it (under 3e-4 for
+// quotients up to 256), so its truncation is the quotient's.
+struct BoxDivisor {
+    __m128 inverse;
+    __m128i bias;
+    explicit BoxDivisor(int32_t count)
+        : inverse(_mm_set1_ps(static_cast<float>(1.0 / (2 * count) * (1 + 0x1p-20)))),
+          bias(_mm_set1_epi32(count)) {}
+    Pixel Mean(__m128i sum) const {
+        const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
+        const __m128i v = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(numerator), inverse));
+        return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+    }
+};
+
 // Integer running sums over 2 r + 1 pixels, the four channels in four 32-bit
-// lanes, read straight from the line. The mean rounded half up, which for an
-// odd count is the nearest integer, is trunc((2 sum + count) / (2 count)); the
-// quotient is taken as a product with 1 / (2 count) nudged up by 2^-40: an
-// exact integer quotient then lands on or just above itself, and any other
-// stays at least 1 / 1022 below the next integer, far beyond the nudge.
+// lanes, read straight from the line.
 void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
              size_t dstStride) {
-    const int32_t count = 2 * r + 1;
-    const __m128d inverse = _mm_set1_pd(1.0 / (2 * count) * (1 + 0x1p-40));
-    const __m128i bias = _mm_set1_epi32(count);
+    const BoxDivisor divisor(2 * r + 1);
     __m128i sum = _mm_setzero_si128();
     for (int64_t j = -r; j <= r; ++j)
         sum = _mm_add_epi32(sum, Lanes(LinePixel(src, srcStride, n, j, edge)));
     for (int64_t i = 0;; ++i) {
-        const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
-        const __m128i low = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(numerator), inverse));
-        const __m128i high = _mm_cvttpd_epi32(_mm_mul_pd(
-            _mm_cvtepi32_pd(_mm_shuffle_epi32(numerator, _MM_SHUFFLE(1, 0, 3, 2))), inverse));
-        const __m128i v = _mm_unpacklo_epi64(low, high);
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
-        dst[static_cast<size_t>(i) * dstStride] = static_cast<Pixel>(_mm_cvtsi128_si32(bytes));
+        dst[static_cast<size_t>(i) * dstStride] = divisor.Mean(sum);
         if (i + 1 == n) break;
         sum = _mm_sub_epi32(sum, Lanes(LinePixel(src, srcStride, n, i - r, edge)));
         sum = _mm_add_epi32(sum, Lanes(LinePixel(src, srcStride, n, i + r + 1, edge)));
@@ -338,18 +346,11 @@ void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t 
         const Pixel *entering = row(int64_t{y} + r + 1);
         Pixel *dst = RowPtr(b, y, width);
 #if defined(__SSE2__)
-        const __m128d inverse = _mm_set1_pd(1.0 / (2 * count) * (1 + 0x1p-40));
-        const __m128i bias = _mm_set1_epi32(count);
+        const BoxDivisor divisor(count);
         for (int32_t x = 0; x < width; ++x) {
             __m128i *cell = reinterpret_cast<__m128i *>(sums + x * 4);
             const __m128i sum = _mm_loadu_si128(cell);
-            const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
-            const __m128i low = _mm_cvttpd_epi32(_mm_mul_pd(_mm_cvtepi32_pd(numerator), inverse));
-            const __m128i high = _mm_cvttpd_epi32(_mm_mul_pd(
-                _mm_cvtepi32_pd(_mm_shuffle_epi32(numerator, _MM_SHUFFLE(1, 0, 3, 2))), inverse));
-            const __m128i v = _mm_unpacklo_epi64(low, high);
-            dst[x] =
-                static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+            dst[x] = divisor.Mean(sum);
             _mm_storeu_si128(
                 cell, _mm_add_epi32(_mm_sub_epi32(sum, Lanes(leaving[x])), Lanes(entering[x])));
         }

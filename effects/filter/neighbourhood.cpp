@@ -353,15 +353,25 @@ void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, 
     const int32_t left = k.kw / 2;
     for (int32_t i = 0; i < k.kh; ++i)
         rows[i] = CachedRow(cache, frame, width, Clamp(top + i, height)) - left * 4;
+    // Zero taps are left out: with finite channel values their products are
+    // zeros, and adding a zero changes no sum (at most the sign of a zero
+    // sum, which rounds to 0 either way). The others keep their order.
+    __m128d taps[16];
+    const double *sources[16];
+    int32_t used = 0;
+    for (int32_t i = 0; i < k.kh; ++i)
+        for (int32_t j = 0; j < k.kw; ++j) {
+            const double t = k.taps[i * k.kw + j];
+            if (t == 0.0) continue;
+            taps[used] = _mm_set1_pd(t);
+            sources[used++] = rows[i] + j * 4;
+        }
     for (int32_t x = 0; x < width; ++x) {
         __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t i = 0; i < k.kh; ++i) {
-            const double *p = rows[i] + static_cast<size_t>(x) * 4;
-            for (int32_t j = 0; j < k.kw; ++j) {
-                const __m128d t = _mm_set1_pd(k.taps[i * k.kw + j]);
-                ar = _mm_add_pd(ar, _mm_mul_pd(t, _mm_loadu_pd(p + j * 4)));
-                gb = _mm_add_pd(gb, _mm_mul_pd(t, _mm_loadu_pd(p + j * 4 + 2)));
-            }
+        for (int32_t t = 0; t < used; ++t) {
+            const double *p = sources[t] + static_cast<size_t>(x) * 4;
+            ar = _mm_add_pd(ar, _mm_mul_pd(taps[t], _mm_loadu_pd(p)));
+            gb = _mm_add_pd(gb, _mm_mul_pd(taps[t], _mm_loadu_pd(p + 2)));
         }
         dst[x] = PackRoundedLanes(ar, gb);
     }
@@ -626,18 +636,26 @@ void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, in
     const double *rows[3];
     for (int32_t i = 0; i < 3; ++i)
         rows[i] = CachedRow(cache, frame, width, Clamp(int64_t{y} - 1 + i, height)) - 4;
+    // Positions where both kernels are zero are left out, as in
+    // KernelRowDoubles.
+    __m128d taps1[9], taps2[9];
+    const double *sources[9];
+    int32_t used = 0;
+    for (int32_t i = 0; i < 9; ++i) {
+        if (e.k1[i] == 0.0 && e.k2[i] == 0.0) continue;
+        taps1[used] = _mm_set1_pd(e.k1[i]);
+        taps2[used] = _mm_set1_pd(e.k2[i]);
+        sources[used++] = rows[i / 3] + (i % 3) * 4;
+    }
     for (int32_t x = 0; x < width; ++x) {
         __m128d ar1 = _mm_setzero_pd(), gb1 = ar1, ar2 = ar1, gb2 = ar1;
-        for (int32_t i = 0; i < 3; ++i) {
-            const double *p = rows[i] + static_cast<size_t>(x) * 4;
-            for (int32_t j = 0; j < 3; ++j) {
-                const __m128d lo = _mm_loadu_pd(p + j * 4), hi = _mm_loadu_pd(p + j * 4 + 2);
-                const __m128d t1 = _mm_set1_pd(e.k1[i * 3 + j]), t2 = _mm_set1_pd(e.k2[i * 3 + j]);
-                ar1 = _mm_add_pd(ar1, _mm_mul_pd(t1, lo));
-                gb1 = _mm_add_pd(gb1, _mm_mul_pd(t1, hi));
-                ar2 = _mm_add_pd(ar2, _mm_mul_pd(t2, lo));
-                gb2 = _mm_add_pd(gb2, _mm_mul_pd(t2, hi));
-            }
+        for (int32_t t = 0; t < used; ++t) {
+            const double *p = sources[t] + static_cast<size_t>(x) * 4;
+            const __m128d lo = _mm_loadu_pd(p), hi = _mm_loadu_pd(p + 2);
+            ar1 = _mm_add_pd(ar1, _mm_mul_pd(taps1[t], lo));
+            gb1 = _mm_add_pd(gb1, _mm_mul_pd(taps1[t], hi));
+            ar2 = _mm_add_pd(ar2, _mm_mul_pd(taps2[t], lo));
+            gb2 = _mm_add_pd(gb2, _mm_mul_pd(taps2[t], hi));
         }
         dst[x] = e.colour ? EmbossColourLanes(ar1, gb1, ar2, gb2, e.level)
                           : EmbossGreyLanes(ar1, gb1, ar2, gb2, e.level);

@@ -454,24 +454,24 @@ void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const Outp
     if (width <= 0 || height <= 0 || !images[0] || !outputs[0]) return;
     const uint64_t words = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const bool fits = words <= std::numeric_limits<size_t>::max() / 2 / sizeof(Pixel);
-    std::unique_ptr<Pixel[]> a, b, zeros;
+    // A and B in one block.
+    std::unique_ptr<Pixel[]> frames, zeros;
     std::unique_ptr<double[]> line;
     std::unique_ptr<int32_t[]> sums;
     if (fits) {
-        a.reset(new (std::nothrow) Pixel[words]);
-        b.reset(new (std::nothrow) Pixel[words]);
+        frames.reset(new (std::nothrow) Pixel[2 * words]);
         line.reset(new (std::nothrow) double[std::max(BlurWorkDoubles(std::max(width, height)),
                                                       BlurColumnsLineDoubles())]);
         sums.reset(new (std::nothrow) int32_t[static_cast<size_t>(width) * 4]);
         zeros.reset(new (std::nothrow) Pixel[static_cast<size_t>(width)]);
     }
-    if (!a || !b || !line || !sums || !zeros) {
+    if (!frames || !line || !sums || !zeros) {
         Diag_Message("<Blur> temp buffer allocation failure");
         return;
     }
     BlurWork work{line.get(), sums.get(), zeros.get()};
-    in.driverSlots[kFrameA] = a.get();
-    in.driverSlots[kFrameB] = b.get();
+    in.driverSlots[kFrameA] = frames.get();
+    in.driverSlots[kFrameB] = frames.get() + words;
     in.driverSlots[kWork] = &work;
 
     const int64_t total64 = int64_t{width} + 2 * int64_t{height};

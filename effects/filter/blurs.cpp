@@ -454,7 +454,9 @@ void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const Outp
     if (width <= 0 || height <= 0 || !images[0] || !outputs[0]) return;
     const uint64_t words = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     const bool fits = words <= std::numeric_limits<size_t>::max() / 2 / sizeof(Pixel);
-    // A and B in one block.
+    // A and B in one block: one allocation to fail, and one large block the
+    // allocator tends to keep for the next call rather than map fresh
+    // (zero-filled) pages every time.
     std::unique_ptr<Pixel[]> frames, zeros;
     std::unique_ptr<double[]> line;
     std::unique_ptr<int32_t[]> sums;

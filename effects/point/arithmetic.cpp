@@ -46,9 +46,9 @@ constexpr auto MakeWeightTable(int32_t weight) {
     return table;
 }
 // The three weights sum to 65536, so the sum shifted right by 16 never exceeds 255.
-constexpr auto kRedWeight = MakeWeightTable(19595);
-constexpr auto kGreenWeight = MakeWeightTable(38470);
-constexpr auto kBlueWeight = MakeWeightTable(7471);
+constexpr auto kRedWeight = MakeWeightTable(kLumaRed);
+constexpr auto kGreenWeight = MakeWeightTable(kLumaGreen);
+constexpr auto kBlueWeight = MakeWeightTable(kLumaBlue);
 
 constexpr Pixel AddPixel(Pixel a, Pixel b) {
     return PerChannel(a, b, [](int32_t x, int32_t y) { return x + y; });

@@ -20,6 +20,15 @@ KVE_LINE_OP(MaxLineOp);
 KVE_LINE_OP(MinLineOp);
 KVE_LINE_OP(NegateLineOp);
 KVE_LINE_OP(MonochromeLineOp);
+// Monochrome's luma weights; they sum to 65536, so a luma never exceeds 255.
+constexpr int32_t kLumaRed = 19595, kLumaGreen = 38470, kLumaBlue = 7471;
+// Monochrome's luma of a pixel: (19595 R + 38470 G + 7471 B) >> 16.
+constexpr int32_t MonochromeLuma(Pixel p) {
+    return (kLumaRed * static_cast<int32_t>(p >> 8 & 0xFF) +
+            kLumaGreen * static_cast<int32_t>(p >> 16 & 0xFF) +
+            kLumaBlue * static_cast<int32_t>(p >> 24)) >>
+           16;
+}
 
 // Noise (noise.cpp) and mirrors (mirrors.cpp).
 KVE_LINE_OP(AddNoiseLineOp);

@@ -1,0 +1,52 @@
+// The warp samplers and the per-call storage they share with the driver.
+// Internal to the warp family.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "effects/warp/warp_driver.h"
+#include "engine/scratch.h"
+
+namespace kve {
+
+constexpr int kWeightEntries = 1024;
+constexpr int kKernelWindow = 10;  // taps at offsets -5 .. +4 on each axis
+constexpr int kKernelPhases = 16;  // quarter-pixel phase pairs
+
+// One filtered window of the affine sampler: per window row the first tap's
+// column offset and the tap count, and the weights (normalised to sum 1).
+struct WarpKernel {
+    int32_t firstRow, lastRow;  // lastRow < firstRow: empty
+    std::array<int32_t, kKernelWindow> firstTap, tapCount;
+    std::array<std::array<double, kKernelWindow>, kKernelWindow> weights;
+};
+
+// What the samplers compute on the first row and reuse on every later row.
+struct SamplerMemory {
+    double R, Rmax;           // footprint radius limits, source pixels
+    double Lmin, Lmax;        // EWA conic eigenvalue limits
+    bool bilinear;            // affine sampler: bilinear mode for the whole call
+    double xExtent, yExtent;  // affine kernel mode: footprint half-extents
+    double A, B, C;           // affine kernel mode: the footprint conic
+    std::array<WarpKernel, kKernelPhases> bank;
+};
+
+// The driver's working storage for one call, carved from the job's scratch block.
+struct WarpStorage {
+    WarpState *state;
+    Vec2 *points;     // three per output pixel (the EWA sampler's Jacobians)
+    double *weights;  // the Gaussian weight table
+    SamplerMemory *memory;
+    const ScanCaches *caches;
+};
+
+WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth);
+
+// Each writes state.dstWidth pixels of output row y.
+void SampleBlank(WarpStorage &st, int first, int32_t y, Pixel *out);
+void SampleNearest(WarpStorage &st, int first, int32_t y, Pixel *out);
+void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out);
+void SampleEwa(WarpStorage &st, int first, int32_t y, Pixel *out);
+
+}  // namespace kve

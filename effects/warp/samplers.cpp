@@ -44,6 +44,429 @@ struct RowReader {
     }
 };
 
+// ---- source access --------------------------------------------------------------
+
+// Reads source pixels with the tiling rule: folded when tiling is on, nothing
+// (null) outside the frame when it is off.
+struct Source {
+    const ScanCache &cache;
+    int32_t tiling;
+    int64_t row = INT64_MIN;
+    const Pixel *pixels = nullptr;
+
+    // Row r, or null when it lies outside and tiling is off.
+    const Pixel *Row(int64_t r) {
+        if (r == row) return pixels;
+        row = r;
+        if (r < 0 || r >= cache.height) {
+            pixels =
+                tiling ? ScanCache_GetLine(cache, WrapIndex(r, cache.height, tiling)) : nullptr;
+        } else {
+            pixels = ScanCache_GetLine(cache, r);
+        }
+        return pixels;
+    }
+    // Column c of a row from Row(), or false when it lies outside and tiling is off.
+    bool At(const Pixel *line, int64_t c, Pixel &p) const {
+        if (c >= 0 && c < cache.width) {
+            p = line[c];
+            return true;
+        }
+        if (!tiling) return false;
+        p = line[WrapIndex(c, cache.width, tiling)];
+        return true;
+    }
+};
+
+// A finite coordinate brought near the frame when tiling would fold it
+// anyway: fmod by the mirrored period 2n is exact and keeps the fraction.
+double NearFrame(double v, int32_t n) {
+    return std::fabs(v) < 1e15 ? v : std::fmod(v, 2.0 * n);
+}
+
+// Halves away from zero, on a value known to fit.
+int64_t RoundToIndex(double v) {
+    return static_cast<int64_t>(v > 0 ? v + 0.5 : v - 0.5);
+}
+
+// Channel sums of weighted pixels, as doubles in the order the taps come.
+struct ChannelSums {
+    double a = 0, r = 0, g = 0, b = 0;
+    void Add(double w, Pixel p) {
+        a += w * AlphaOf(p);
+        r += w * RedOf(p);
+        g += w * GreenOf(p);
+        b += w * BlueOf(p);
+    }
+};
+
+// ---- shared first-row values ------------------------------------------------------
+
+// Below this the footprint radius would make footprints unbounded (softness
+// 2 gives 0): it is kept at least this large.
+constexpr double kSmallestRadius = 0.05;
+
+// Gaussian weights: entry i = e^(-K i / 1023), K = ln 10, so entry 0 is 1 and
+// entry 1023 is 0.1. A squared normalised distance q in [0, 1] reads entry
+// trunc(1023 q).
+void BuildWeightTable(double *table) {
+    const double K = -2 * std::log(0.1) / 2;
+    for (int i = 0; i < kWeightEntries; ++i)
+        table[i] = std::exp(-K * i / 1023);
+}
+
+double Weight(const double *table, double q) {
+    return table[static_cast<int>(1023 * q)];
+}
+
+void SetRadii(SamplerMemory &m, const WarpState &s) {
+    const double R = (1 - s.softness / 2) * std::sqrt(-2 * std::log(0.1));
+    m.R = std::fabs(R) >= kSmallestRadius ? std::fabs(R) : kSmallestRadius;  // NaN too
+    m.Rmax = 0.05 * s.srcWidth;
+    m.Lmin = m.R * m.R / (m.Rmax * m.Rmax);
+    m.Lmax = m.R * m.R / 2;
+}
+
+// ---- bilinear ---------------------------------------------------------------------
+
+// Fractions within 0.05 of a pixel edge snap to it, so identity and whole-pixel
+// mappings copy source words exactly.
+double SnapFraction(double f) {
+    if (f <= 0.05) return 0;
+    if (f >= 0.95) return 1;
+    return f;
+}
+
+// Four taps around (x, y); a tap of weight exactly 1 is copied as it is.
+Pixel Bilinear(Source &src, double x, double y) {
+    const int32_t w = src.cache.width, h = src.cache.height;
+    if (src.tiling) {
+        x = NearFrame(x, w);
+        y = NearFrame(y, h);
+    } else if (!(x >= -1 && x < w && y >= -1 && y < h)) {
+        return 0;  // every tap outside
+    }
+    const double c0 = std::floor(x), r0 = std::floor(y);
+    const double fx = SnapFraction(x - c0), fy = SnapFraction(y - r0);
+    const double weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    const int64_t c = static_cast<int64_t>(c0), r = static_cast<int64_t>(r0);
+    ChannelSums sums;
+    for (int k = 0; k < 4; ++k) {
+        if (weights[k] == 0) continue;
+        const Pixel *line = src.Row(r + k / 2);
+        Pixel p;
+        if (!line || !src.At(line, c + k % 2, p)) continue;
+        if (weights[k] == 1) return p;
+        sums.Add(weights[k], p);
+    }
+    auto channel = [](double sum) { return static_cast<int32_t>(sum + 0.5); };
+    return PackPixel(channel(sums.a), channel(sums.r), channel(sums.g), channel(sums.b));
+}
+
+// ---- affine: footprint and kernel bank --------------------------------------------
+
+struct Jacobian {
+    double xu, xv, yu, yv;
+    bool Small() const {
+        auto in = [](double v) { return v >= -1.5 && v <= 1.5; };
+        return in(xu) && in(xv) && in(yu) && in(yv);
+    }
+};
+
+// The Jacobian at one output position, by the mapping's own rule.
+Jacobian JacobianAt(WarpState &s, Vec2 at) {
+    Vec2 p[3] = {at, {}, {}};
+    s.map(s, p, p, 1, true);
+    return {p[1].x, p[1].y, p[2].x, p[2].y};
+}
+
+// Clamps a conic coefficient into [lo, hi] (the upper limit tested first, so
+// an empty range on a narrow frame gives hi); the extent follows the limit
+// that applied, else the Jacobian's own.
+double ClampCoefficient(double &v, double lo, double hi, double R, double Rmax, double own) {
+    if (v > hi) {
+        v = hi;
+        return R;
+    }
+    if (v < lo) {
+        v = lo;
+        return Rmax;
+    }
+    return own;
+}
+
+// Fills kernel (px, py) of the bank from the footprint conic.
+void BuildKernel(WarpKernel &k, const double *table, const SamplerMemory &m, int px, int py) {
+    k.firstRow = kKernelWindow;
+    k.lastRow = -1;
+    double sum = 0;
+    for (int j = 0; j < kKernelWindow; ++j) {
+        k.firstTap[j] = 0;
+        k.tapCount[j] = 0;
+        double row[kKernelWindow];
+        int first = -1, last = -1;
+        for (int i = 0; i < kKernelWindow; ++i) {
+            const double dx = (i - 5) - px / 4.0 + 0.125, dy = (j - 5) - py / 4.0 + 0.125;
+            const double q = m.A * dx * dx + m.B * dx * dy + m.C * dy * dy;
+            const double w = q >= 0 && q <= 1 ? Weight(table, q) : 0;
+            row[i] = w > 0.1 ? w : 0;
+            if (row[i] > 0) {
+                if (first < 0) first = i;
+                last = i;
+            }
+        }
+        if (first < 0) continue;
+        k.firstRow = std::min(k.firstRow, j);
+        k.lastRow = j;
+        k.firstTap[j] = first;
+        k.tapCount[j] = last - first + 1;
+        for (int t = 0; t <= last - first; ++t) {
+            k.weights[j][t] = row[first + t];
+            sum += row[first + t];
+        }
+    }
+    if (k.lastRow < 0 || !(sum > 0)) {
+        Diag_Message("<Warp1>:  No filter");
+        k.firstRow = kKernelWindow;
+        k.lastRow = -1;
+        return;
+    }
+    for (int j = k.firstRow; j <= k.lastRow; ++j)
+        for (int t = 0; t < k.tapCount[j]; ++t)
+            k.weights[j][t] /= sum;
+}
+
+// The whole call's footprint, from the Jacobian at the output's centre.
+void PrepareAffine(WarpStorage &st) {
+    WarpState &s = *st.state;
+    SamplerMemory &m = *st.memory;
+    BuildWeightTable(st.weights);
+    SetRadii(m, s);
+    Jacobian J = JacobianAt(s, {s.dstWidth / 2.0, s.dstHeight / 2.0});
+    m.bilinear = J.Small();
+    if (m.bilinear) return;
+    const double lo = 1 / (m.Rmax * m.Rmax), hi = 1 / (m.R * m.R);
+    const double det = J.xu * J.yv - J.xv * J.yu;
+    if (det == 0) {
+        J = {1, 0, 0, 1};
+        m.A = m.C = 1;
+        m.B = 0;
+    } else {
+        const double d2 = det * det;
+        m.A = (J.yu * J.yu + J.yv * J.yv) / d2;
+        m.B = -2 * (J.xu * J.yu + J.xv * J.yv) / d2;
+        m.C = (J.xu * J.xu + J.xv * J.xv) / d2;
+    }
+    if (std::fabs(m.B) <= 1e-6) {
+        m.xExtent =
+            ClampCoefficient(m.A, lo, hi, m.R, m.Rmax, std::max(std::fabs(J.xu), std::fabs(J.xv)));
+        m.yExtent =
+            ClampCoefficient(m.C, lo, hi, m.R, m.Rmax, std::max(std::fabs(J.yu), std::fabs(J.yv)));
+    } else {
+        // Turn to the principal axes, clamp both, turn back.
+        const double theta = std::atan2(m.B, m.A - m.C) / 2;
+        const double sn = std::sin(theta), cs = std::cos(theta);
+        double L1 = cs * cs * m.A + sn * sn * m.C + sn * cs * m.B;
+        double L2 = sn * sn * m.A - sn * cs * m.B + cs * cs * m.C;
+        ClampCoefficient(L1, lo, hi, 0, 0, 0);
+        ClampCoefficient(L2, lo, hi, 0, 0, 0);
+        m.xExtent = m.yExtent = std::sqrt(1 / std::max(L1, L2));
+        m.A = L1 * cs * cs + L2 * sn * sn;
+        m.B = -2 * sn * cs * (L2 - L1);
+        m.C = L2 * cs * cs + L1 * sn * sn;
+    }
+    for (int py = 0; py < 4; ++py)
+        for (int px = 0; px < 4; ++px)
+            BuildKernel(m.bank[static_cast<size_t>(4 * py + px)], st.weights, m, px, py);
+}
+
+// The phase (0, 0) kernel over the window around (trunc x, trunc y).
+Pixel Filtered(Source &src, const SamplerMemory &m, double x, double y) {
+    const int32_t w = src.cache.width, h = src.cache.height;
+    if (src.tiling) {
+        x = NearFrame(x, w);
+        y = NearFrame(y, h);
+    } else {
+        if (std::floor(x - m.xExtent) >= w || std::ceil(x + m.xExtent) < 0 ||
+            std::floor(y - m.yExtent) >= h || std::ceil(y + m.yExtent) < 0)
+            return 0;
+        // Beyond these every tap of the window is outside.
+        if (!(x > -kKernelWindow && x < w + kKernelWindow && y > -kKernelWindow &&
+              y < h + kKernelWindow))
+            return 0;
+    }
+    const WarpKernel &k = m.bank[0];
+    const int64_t c0 = static_cast<int64_t>(std::trunc(x)),
+                  r0 = static_cast<int64_t>(std::trunc(y));
+    ChannelSums sums;
+    for (int j = k.firstRow; j <= k.lastRow; ++j) {
+        const Pixel *line = src.Row(r0 + (j - 5));
+        if (!line) continue;
+        for (int t = 0; t < k.tapCount[j]; ++t) {
+            Pixel p;
+            if (src.At(line, c0 + (k.firstTap[j] + t - 5), p)) sums.Add(k.weights[j][t], p);
+        }
+    }
+    auto channel = [](double sum) { return static_cast<int32_t>(std::clamp(sum, 0.0, 255.0)); };
+    return PackPixel(channel(sums.a), channel(sums.r), channel(sums.g), channel(sums.b));
+}
+
+// ---- EWA: per-pixel conic --------------------------------------------------------
+
+struct Conic {
+    double A, b, C;  // Q(dx, dy) = A dx^2 + 2 b dx dy + C dy^2
+};
+
+// The footprint of one output pixel, its eigenvalues moved into [Lmin, Lmax].
+Conic EwaConic(const Jacobian &J, const SamplerMemory &m) {
+    const double Lmin = m.Lmin, Lmax = m.Lmax;
+    Conic q;
+    const double det = J.xu * J.yv - J.xv * J.yu;
+    if (std::fabs(det) < 0.03) {
+        q = {Lmax, 0, Lmax};
+    } else {
+        const double d2 = det * det;
+        q = {(J.yu * J.yu + J.yv * J.yv) / d2, -(J.xu * J.yu + J.xv * J.yv) / d2,
+             (J.xu * J.xu + J.xv * J.xv) / d2};
+    }
+    const double P = q.A * q.C - q.b * q.b;
+    const double T = q.A + q.C;
+    if (T / 2 <= Lmin) q = {Lmin, 0, Lmin};
+    if (std::fabs(q.b) <= 1e-6) {
+        auto clamp = [&](double v) { return v > Lmax ? Lmax : (v < Lmin ? Lmin : v); };
+        return {clamp(q.A), 0, clamp(q.C)};
+    }
+    const double E = Lmax + 0.01;
+    if (T <= E || (T / 2 <= E && (T - E) * E <= P)) return q;
+    const double D = std::sqrt((q.A - q.C) * (q.A - q.C) + 4 * q.b * q.b);
+    const double L1 = (T + D) / 2;
+    const double G = (T - Lmax) * Lmax - P;
+    if ((L1 > Lmax && G < 0) || (L1 < Lmax && G > 0)) return {Lmax, 0, Lmax};
+    const double L2 = 1.01 * D >= T ? P / L1 : (T - D) / 2;
+    const double cos2 = (1 + (q.A - q.C) / D) / 2, sin2 = (1 - (q.A - q.C) / D) / 2;
+    const double sincos = q.b / D;
+    // Move L1 to Lmax: k = -(L1 - Lmax), as G / (L2 - Lmax) unless that is 0 / 0.
+    const double k = L2 - Lmax != 0 ? G / (L2 - Lmax) : Lmax - L1;
+    q.A += k * cos2;
+    q.b += k * sincos;
+    q.C += k * sin2;
+    if (L2 < Lmin) {
+        const double lift = Lmin - L2;
+        q.A += lift * sin2;
+        q.b -= lift * sincos;
+        q.C += lift * cos2;
+    }
+    return q;
+}
+
+// Gaussian-weighted sum over the footprint around (x, y), scanned row by row
+// from the centre row down, then up.
+class EwaScan {
+  public:
+    EwaScan(Source &src, const double *table, const Conic &q, double x, double y)
+        : src_(src), table_(table), q_(q), x_(x), y_(y) {
+        const double P = q.A * q.C - q.b * q.b;
+        // Rows further than this from y hold no tap of the footprint; a
+        // safety bound should rounding keep the scan's own end from coming.
+        rowReach_ = std::sqrt(q.A / P) + 1;
+        centreRow_ = RoundToIndex(y);
+    }
+
+    Pixel Run() {
+        double atCentre = 0;
+        for (int64_t k = 0; static_cast<double>(k) <= rowReach_; ++k)
+            if (!ScanRow(k, k > 0, atCentre)) break;
+        if (weightSum_ == 0) AddCentrePixel();
+        for (int64_t k = -1; static_cast<double>(-k) <= rowReach_; --k)
+            if (!ScanRow(k, k < -1, atCentre)) break;
+        if (weightSum_ == 0) return 0;
+        auto channel = [&](double sum) {
+            return static_cast<int32_t>(std::clamp(sum / weightSum_, 0.0, 255.0));
+        };
+        return PackPixel(channel(sums_.a), channel(sums_.r), channel(sums_.g), channel(sums_.b));
+    }
+
+  private:
+    double Q(int64_t column, int64_t row) const {
+        const double dx = static_cast<double>(column) - x_, dy = static_cast<double>(row) - y_;
+        return q_.A * dx * dx + 2 * q_.b * dx * dy + q_.C * dy * dy;
+    }
+    static bool Inside(double q) { return q >= 0 && q <= 1; }
+
+    void AddTap(const Pixel *line, int64_t column, double q) {
+        Pixel p;
+        if (!line || !src_.At(line, column, p)) return;
+        const double w = Weight(table_, q);
+        sums_.Add(w, p);
+        weightSum_ += w;
+    }
+
+    // Row k from the centre row; false when the scan in this direction ends.
+    bool ScanRow(int64_t k, bool mayEnd, double &atCentre) {
+        const int64_t row = centreRow_ + k;
+        const int64_t centre = RoundToIndex(x_ - static_cast<double>(k) * q_.b / q_.A);
+        const double qc = Q(centre, row);
+        if (mayEnd && !Inside(qc) && weightSum_ == atCentre) return false;
+        atCentre = weightSum_;
+        const Pixel *line = src_.Row(row);
+        if (!line) return true;  // outside the frame, tiling off: nothing to add
+        if (Inside(qc)) AddTap(line, centre, qc);
+        for (int64_t c = centre + 1;; ++c) {
+            const double qq = Q(c, row);
+            if (!Inside(qq)) break;
+            AddTap(line, c, qq);
+        }
+        for (int64_t c = centre - 1;; --c) {
+            const double qq = Q(c, row);
+            if (!Inside(qq)) break;
+            AddTap(line, c, qq);
+        }
+        return true;
+    }
+
+    void AddCentrePixel() {
+        const Pixel *line = src_.Row(centreRow_);
+        Pixel p;
+        if (!line || !src_.At(line, RoundToIndex(x_), p)) return;
+        sums_.Add(1, p);
+        weightSum_ += 1;
+    }
+
+    Source &src_;
+    const double *table_;
+    Conic q_;
+    double x_, y_;
+    double rowReach_;
+    int64_t centreRow_;
+    ChannelSums sums_;
+    double weightSum_ = 0;
+};
+
+// Conics that cannot be scanned (not finite, not positive definite, or with
+// footprints beyond any frame) become the largest circle.
+Conic ScannableConic(Conic q, const SamplerMemory &m) {
+    const double P = q.A * q.C - q.b * q.b;
+    const bool ok = std::isfinite(q.A) && std::isfinite(q.b) && std::isfinite(q.C) && q.A > 0 &&
+                    q.C > 0 && P > 0 && q.A / P < 1e18 && q.C / P < 1e18 &&
+                    std::fabs(q.b) < 1e9 * q.A;
+    return ok ? q : Conic{m.Lmax, 0, m.Lmax};
+}
+
+Pixel Ewa(Source &src, const double *table, const SamplerMemory &m, const Jacobian &J, double x,
+          double y) {
+    const int32_t w = src.cache.width, h = src.cache.height;
+    if (src.tiling) {
+        x = NearFrame(x, w);
+        y = NearFrame(y, h);
+    } else if (std::floor(x - 1) >= w || std::ceil(x + 1) < 0 || std::floor(y - 1) >= h ||
+               std::ceil(y + 1) < 0) {
+        return 0;
+    }
+    if (J.Small()) return Bilinear(src, x, y);
+    const Conic q = ScannableConic(EwaConic(J, m), m);
+    return EwaScan(src, table, q, x, y).Run();
+}
+
 }  // namespace
 
 void SampleBlank(WarpStorage &st, int, int32_t, Pixel *out) {
@@ -81,12 +504,46 @@ void SampleNearest(WarpStorage &st, int, int32_t y, Pixel *out) {
     }
 }
 
+// One footprint for the call: bilinear, or the kernel bank's filtered window.
 void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out) {
-    SampleNearest(st, first, y, out);
+    WarpState &s = *st.state;
+    if (first) PrepareAffine(st);
+    const SamplerMemory &m = *st.memory;
+    const int n = s.dstWidth;
+    Vec2 *pts = st.points;
+    FillRowPoints(pts, y, n);
+    s.map(s, pts, pts, n, false);
+    Source src{*(*st.caches)[0], s.tiling};
+    for (int i = 0; i < n; ++i) {
+        const double x = pts[i].x, yy = pts[i].y;
+        if (!std::isfinite(x) || !std::isfinite(yy))
+            out[i] = 0;
+        else
+            out[i] = m.bilinear ? Bilinear(src, x, yy) : Filtered(src, m, x, yy);
+    }
 }
 
+// A footprint per pixel from the mapping's Jacobian there.
 void SampleEwa(WarpStorage &st, int first, int32_t y, Pixel *out) {
-    SampleNearest(st, first, y, out);
+    WarpState &s = *st.state;
+    SamplerMemory &m = *st.memory;
+    if (first) {
+        BuildWeightTable(st.weights);
+        SetRadii(m, s);
+    }
+    const int n = s.dstWidth;
+    Vec2 *pts = st.points;
+    const Vec2 *xs = pts + n, *ys = pts + 2 * static_cast<size_t>(n);
+    FillRowPoints(pts, y, n);
+    s.map(s, pts, pts, n, true);
+    Source src{*(*st.caches)[0], s.tiling};
+    for (int i = 0; i < n; ++i) {
+        const double x = pts[i].x, yy = pts[i].y;
+        if (!std::isfinite(x) || !std::isfinite(yy))
+            out[i] = 0;
+        else
+            out[i] = Ewa(src, st.weights, m, {xs[i].x, xs[i].y, ys[i].x, ys[i].y}, x, yy);
+    }
 }
 
 }  // namespace kve

@@ -102,10 +102,6 @@ struct ChannelSums {
 
 // ---- shared first-row values ------------------------------------------------------
 
-// Below this the footprint radius would make footprints unbounded (softness
-// 2 gives 0): it is kept at least this large.
-constexpr double kSmallestRadius = 0.05;
-
 // Gaussian weights: entry i = e^(-K i / 1023), K = ln 10, so entry 0 is 1 and
 // entry 1023 is 0.1. A squared normalised distance q in [0, 1] reads entry
 // trunc(1023 q).
@@ -119,8 +115,18 @@ double Weight(const double *table, double q) {
     return table[static_cast<int>(1023 * q)];
 }
 
+}  // namespace
+
+double FootprintRadius(double softness) {
+    return (1 - softness / 2) * std::sqrt(-2 * std::log(0.1));
+}
+
+namespace {
+
+// R and its limits. Footprints grow as R shrinks (softness 2 would make them
+// unbounded), so R is kept at least kSmallestRadius, whatever its sign.
 void SetRadii(SamplerMemory &m, const WarpState &s) {
-    const double R = (1 - s.softness / 2) * std::sqrt(-2 * std::log(0.1));
+    const double R = FootprintRadius(s.softness);
     m.R = std::fabs(R) >= kSmallestRadius ? std::fabs(R) : kSmallestRadius;  // NaN too
     m.Rmax = 0.05 * s.srcWidth;
     m.Lmin = m.R * m.R / (m.Rmax * m.Rmax);

@@ -41,6 +41,12 @@ struct WarpStorage {
     const ScanCaches *caches;
 };
 
+// The Gaussian footprint radius in source pixels for a softness:
+// (1 - softness / 2) sqrt(-2 ln 0.1), so 2.14597 at 0 and 0 at 2. The
+// samplers keep its size at least kSmallestRadius.
+double FootprintRadius(double softness);
+constexpr double kSmallestRadius = 0.05;
+
 WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth);
 
 // Each writes state.dstWidth pixels of output row y.

@@ -12,6 +12,9 @@
 // mirrors alternate copies of the frame and any other value repeats it.
 // Positions that are not finite give a 0 pixel; positions far outside are
 // folded in 64-bit arithmetic, never converted to int while out of range.
+#include <emmintrin.h>
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -84,6 +87,34 @@ double NearFrame(double v, int32_t n) {
     return std::fabs(v) < 1e15 ? v : std::fmod(v, 2.0 * n);
 }
 
+// Source pixels are read along slanted lines that the hardware prefetcher
+// does not follow, so the rows under the position this many pixels ahead
+// are requested early. Positions outside the frame request nothing.
+constexpr int kPrefetchAhead = 16;
+
+inline void PrefetchSource(const ScanCache &cache, const Vec2 *pts, int i, int n) {
+    if (i + kPrefetchAhead >= n) return;
+    const Vec2 p = pts[i + kPrefetchAhead];
+    if (p.x >= 0 && p.x < cache.width && p.y >= 0 && p.y < cache.height - 1) {
+        const Pixel *at = cache.frame +
+                          static_cast<size_t>(static_cast<int32_t>(p.y)) * cache.width +
+                          static_cast<int32_t>(p.x);
+        _mm_prefetch(reinterpret_cast<const char *>(at), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(at + cache.width), _MM_HINT_T0);
+    }
+}
+
+// The output positions of row y for a mapping without Jacobians. The matrix
+// mapping reads only the row's two ends, so only those are written for it.
+void RowPoints(const WarpState &s, Vec2 *pts, int32_t y, int n) {
+    if (s.map == MapMatrix && n > 0) {
+        pts[0] = {0, static_cast<double>(y)};
+        pts[n - 1] = {static_cast<double>(n - 1), static_cast<double>(y)};
+        return;
+    }
+    FillRowPoints(pts, y, n);
+}
+
 // Halves away from zero, on a value known to fit.
 int64_t RoundToIndex(double v) {
     return static_cast<int64_t>(v > 0 ? v + 0.5 : v - 0.5);
@@ -143,8 +174,9 @@ double SnapFraction(double f) {
     return f;
 }
 
-// Four taps around (x, y); a tap of weight exactly 1 is copied as it is.
-Pixel Bilinear(Source &src, double x, double y) {
+// Four taps around (x, y), each by the tiling rule; a tap of weight exactly
+// 1 is copied as it is. The plain per-tap form, right everywhere.
+Pixel BilinearTaps(Source &src, double x, double y) {
     const int32_t w = src.cache.width, h = src.cache.height;
     if (src.tiling) {
         x = NearFrame(x, w);
@@ -167,6 +199,77 @@ Pixel Bilinear(Source &src, double x, double y) {
     }
     auto channel = [](double sum) { return static_cast<int32_t>(sum + 0.5); };
     return PackPixel(channel(sums.a), channel(sums.r), channel(sums.g), channel(sums.b));
+}
+
+// The two channels of a pixel's 32-bit lanes (a, r, g, b) as doubles.
+inline void ChannelPairs(__m128i lanes, __m128d &ar, __m128d &gb) {
+    ar = _mm_cvtepi32_pd(lanes);
+    gb = _mm_cvtepi32_pd(_mm_shuffle_epi32(lanes, _MM_SHUFFLE(1, 0, 3, 2)));
+}
+
+// BilinearTaps for positions whose four taps lie inside the frame, two
+// channels per instruction. Every weight is applied, zero or not: adding +0
+// to a non-negative sum changes nothing, and with a weight of 1 the others
+// are 0, so the result equals the copy. Same operations, same order per
+// channel: the same words as BilinearTaps.
+Pixel BilinearInside(const ScanCache &cache, __m128d xy) {
+    // Positions are not negative here, so truncation is floor.
+    const __m128i cr = _mm_cvttpd_epi32(xy);
+    __m128d f = _mm_sub_pd(xy, _mm_cvtepi32_pd(cr));
+    // SnapFraction on both lanes without branches.
+    const __m128d one = _mm_set1_pd(1.0);
+    f = _mm_andnot_pd(_mm_cmple_pd(f, _mm_set1_pd(0.05)), f);
+    const __m128d high = _mm_cmpge_pd(f, _mm_set1_pd(0.95));
+    f = _mm_or_pd(_mm_and_pd(high, one), _mm_andnot_pd(high, f));
+    const __m128d g = _mm_sub_pd(one, f);  // (1 - fx, 1 - fy)
+    // (1-fx)(1-fy), fx(1-fy) and (1-fx)fy, fx fy.
+    const __m128d across = _mm_unpacklo_pd(g, f);
+    const __m128d w01 = _mm_mul_pd(across, _mm_unpackhi_pd(g, g));
+    const __m128d w23 = _mm_mul_pd(across, _mm_unpackhi_pd(f, f));
+    const __m128d w0 = _mm_unpacklo_pd(w01, w01), w1 = _mm_unpackhi_pd(w01, w01);
+    const __m128d w2 = _mm_unpacklo_pd(w23, w23), w3 = _mm_unpackhi_pd(w23, w23);
+
+    const int32_t c = _mm_cvtsi128_si32(cr), r = _mm_cvtsi128_si32(_mm_srli_si128(cr, 4));
+    const Pixel *top = cache.frame + static_cast<size_t>(r) * static_cast<size_t>(cache.width) + c;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i up =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(top)), zero);
+    const __m128i down = _mm_unpacklo_epi8(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(top + cache.width)), zero);
+    __m128d ar[4], gb[4];
+    ChannelPairs(_mm_unpacklo_epi16(up, zero), ar[0], gb[0]);
+    ChannelPairs(_mm_unpackhi_epi16(up, zero), ar[1], gb[1]);
+    ChannelPairs(_mm_unpacklo_epi16(down, zero), ar[2], gb[2]);
+    ChannelPairs(_mm_unpackhi_epi16(down, zero), ar[3], gb[3]);
+    __m128d sumAr = _mm_mul_pd(w0, ar[0]), sumGb = _mm_mul_pd(w0, gb[0]);
+    sumAr = _mm_add_pd(sumAr, _mm_mul_pd(w1, ar[1]));
+    sumGb = _mm_add_pd(sumGb, _mm_mul_pd(w1, gb[1]));
+    sumAr = _mm_add_pd(sumAr, _mm_mul_pd(w2, ar[2]));
+    sumGb = _mm_add_pd(sumGb, _mm_mul_pd(w2, gb[2]));
+    sumAr = _mm_add_pd(sumAr, _mm_mul_pd(w3, ar[3]));
+    sumGb = _mm_add_pd(sumGb, _mm_mul_pd(w3, gb[3]));
+    const __m128d half = _mm_set1_pd(0.5);
+    // Truncation; the sums lie in 0 .. 255.5, so saturating packs clamp as PackPixel does.
+    const __m128i channels = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(sumAr, half)),
+                                                _mm_cvttpd_epi32(_mm_add_pd(sumGb, half)));
+    const __m128i words = _mm_packus_epi16(_mm_packs_epi32(channels, zero), zero);
+    return static_cast<Pixel>(_mm_cvtsi128_si32(words));
+}
+
+// Whether all four taps of (x, y) lie inside the frame (false for NaN).
+inline bool TapsInside(__m128d xy, __m128d lastCorner) {
+    const __m128d ok = _mm_and_pd(_mm_cmpge_pd(xy, _mm_setzero_pd()), _mm_cmplt_pd(xy, lastCorner));
+    return _mm_movemask_pd(ok) == 3;
+}
+
+inline __m128d LastCorner(const ScanCache &cache) {
+    return _mm_set_pd(cache.height - 1.0, cache.width - 1.0);
+}
+
+Pixel Bilinear(Source &src, double x, double y) {
+    const __m128d xy = _mm_set_pd(y, x);
+    if (TapsInside(xy, LastCorner(src.cache))) return BilinearInside(src.cache, xy);
+    return BilinearTaps(src, x, y);
 }
 
 // ---- affine: footprint and kernel bank --------------------------------------------
@@ -475,6 +578,16 @@ Pixel Ewa(Source &src, const double *table, const SamplerMemory &m, const Jacobi
 
 }  // namespace
 
+Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y) {
+    Source src{cache, tiling};
+    return BilinearTaps(src, x, y);
+}
+
+Pixel BilinearSample(const ScanCache &cache, int32_t tiling, double x, double y) {
+    Source src{cache, tiling};
+    return Bilinear(src, x, y);
+}
+
 void SampleBlank(WarpStorage &st, int, int32_t, Pixel *out) {
     std::fill(out, out + st.state->dstWidth, Pixel{0});
 }
@@ -484,10 +597,25 @@ void SampleNearest(WarpStorage &st, int, int32_t y, Pixel *out) {
     WarpState &s = *st.state;
     const int n = s.dstWidth;
     Vec2 *pts = st.points;
-    FillRowPoints(pts, y, n);
+    RowPoints(s, pts, y, n);
     s.map(s, pts, pts, n, false);
-    RowReader reader{*(*st.caches)[0]};
+    const ScanCache &cache = *(*st.caches)[0];
     const int32_t w = s.srcWidth, h = s.srcHeight;
+    if (s.tiling == 0) {
+        // trunc(x) lies in 0 .. w-1 exactly when -1 < x < w (NaN fails too).
+        const double wd = w, hd = h;
+        const size_t stride = static_cast<size_t>(w);
+        for (int i = 0; i < n; ++i) {
+            PrefetchSource(cache, pts, i, n);
+            const double x = pts[i].x, yy = pts[i].y;
+            out[i] = x > -1 && x < wd && yy > -1 && yy < hd
+                         ? cache.frame[static_cast<size_t>(static_cast<int32_t>(yy)) * stride +
+                                       static_cast<size_t>(static_cast<int32_t>(x))]
+                         : 0;
+        }
+        return;
+    }
+    RowReader reader{cache};
     for (int i = 0; i < n; ++i) {
         const double x = pts[i].x, yy = pts[i].y;
         if (!std::isfinite(x) || !std::isfinite(yy)) {
@@ -495,17 +623,8 @@ void SampleNearest(WarpStorage &st, int, int32_t y, Pixel *out) {
             continue;
         }
         const double tx = std::trunc(x), ty = std::trunc(yy);
-        int32_t c, r;
-        if (s.tiling != 0) {
-            c = WrapIndex(TilingIndex(tx, w), w, s.tiling);
-            r = WrapIndex(TilingIndex(ty, h), h, s.tiling);
-        } else if (tx < 0 || tx >= w || ty < 0 || ty >= h) {
-            out[i] = 0;
-            continue;
-        } else {
-            c = static_cast<int32_t>(tx);
-            r = static_cast<int32_t>(ty);
-        }
+        const int32_t c = WrapIndex(TilingIndex(tx, w), w, s.tiling);
+        const int32_t r = WrapIndex(TilingIndex(ty, h), h, s.tiling);
         out[i] = reader.Row(r)[c];
     }
 }
@@ -517,15 +636,24 @@ void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out) {
     const SamplerMemory &m = *st.memory;
     const int n = s.dstWidth;
     Vec2 *pts = st.points;
-    FillRowPoints(pts, y, n);
+    RowPoints(s, pts, y, n);
     s.map(s, pts, pts, n, false);
     Source src{*(*st.caches)[0], s.tiling};
+    const __m128d lastCorner = LastCorner(src.cache);
     for (int i = 0; i < n; ++i) {
+        PrefetchSource(src.cache, pts, i, n);
+        if (m.bilinear) {
+            const __m128d xy = _mm_loadu_pd(&pts[i].x);
+            if (TapsInside(xy, lastCorner)) {
+                out[i] = BilinearInside(src.cache, xy);
+                continue;
+            }
+        }
         const double x = pts[i].x, yy = pts[i].y;
         if (!std::isfinite(x) || !std::isfinite(yy))
             out[i] = 0;
         else
-            out[i] = m.bilinear ? Bilinear(src, x, yy) : Filtered(src, m, x, yy);
+            out[i] = m.bilinear ? BilinearTaps(src, x, yy) : Filtered(src, m, x, yy);
     }
 }
 

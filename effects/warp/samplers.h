@@ -49,6 +49,16 @@ constexpr double kSmallestRadius = 0.05;
 
 WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth);
 
+// Matrix3_MapRow two lanes at a time (x and y together, both divides in one):
+// the same operations in the same order, so the same points.
+void MapRowPairs(Vec2 *dst, const Matrix3 &M, const Vec2 *src, int n);
+
+// Bilinear sampling at one position, by the tiling rule: the plain per-tap
+// form, and the one the samplers use (a two-lane path where all four taps
+// lie inside). Both give the same words.
+Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y);
+Pixel BilinearSample(const ScanCache &cache, int32_t tiling, double x, double y);
+
 // Each writes state.dstWidth pixels of output row y.
 void SampleBlank(WarpStorage &st, int first, int32_t y, Pixel *out);
 void SampleNearest(WarpStorage &st, int first, int32_t y, Pixel *out);

@@ -4,6 +4,8 @@
 // up on the first row and samples one output row per call.
 #include "effects/warp/warp_driver.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -180,10 +182,34 @@ void JacobianIdentity(Vec2 *pts, int n) {
     }
 }
 
+void MapRowPairs(Vec2 *dst, const Matrix3 &M, const Vec2 *src, int n) {
+    if (n <= 0) return;
+    const auto &m = M.m;
+    const double spacing = n < 2 ? 0.0 : (src[n - 1].x - src[0].x) / (n - 1);
+    const double x = src[0].x, y = src[0].y;
+    __m128d p = _mm_set_pd(x * m[1] + y * m[4] + m[7], x * m[0] + y * m[3] + m[6]);
+    double w = x * m[2] + y * m[5] + m[8];
+    const __m128d step = _mm_set_pd(m[1] * spacing, m[0] * spacing);
+    const double dw = m[2] * spacing;
+    double *out = &dst[0].x;
+    if (!(M.flags & kMatrixPerspective)) {
+        for (int i = 0; i < n; ++i, out += 2) {
+            _mm_storeu_pd(out, p);
+            p = _mm_add_pd(p, step);
+        }
+        return;
+    }
+    for (int i = 0; i < n; ++i, out += 2) {
+        _mm_storeu_pd(out, w != 0 ? _mm_div_pd(p, _mm_set1_pd(w)) : p);
+        p = _mm_add_pd(p, step);
+        w += dw;
+    }
+}
+
 void MapMatrix(WarpState &state, Vec2 *pts, const Vec2 *src, int n, bool withJacobian) {
     const Matrix3 &M = state.params.matrix;
     if (!withJacobian) {
-        Matrix3_MapRow(pts, M, src, n);
+        MapRowPairs(pts, M, src, n);
         return;
     }
     JacobianPrepare(pts, src, n);

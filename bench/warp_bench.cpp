@@ -1,0 +1,23 @@
+// The matrix warps at the default size and at full HD, one thread: nearest,
+// bilinear (the affine sampler's bilinear mode), the affine kernel bank on a
+// shrink, and EWA. Peers measured on the same machine at full HD: an affine
+// warp with nearest sampling 3.3 ms, with bilinear 5.1 ms, a perspective
+// warp with bilinear 8.9 ms.
+#include "bench_support.h"
+
+namespace kve::bench {
+
+#define KVE_WARP_BENCH(name, command) \
+    BENCHMARK_CAPTURE(BM_Command, name, command) KVE_BENCH_SIZES->Unit(benchmark::kMillisecond)
+
+// A turn and a slight shrink: an affine map.
+KVE_WARP_BENCH(SrtNearest, "SRT 0.9 0.9 10 0.05 0 0 0 0");
+KVE_WARP_BENCH(SrtBilinear, "SRT 0.9 0.9 10 0.05 0 0 0 2");
+KVE_WARP_BENCH(SrtKernelShrink, "SRT 0.4 0.4 10 0 0 0 0 2");
+// A perspective map.
+KVE_WARP_BENCH(TiltNearest, "Tilt 1 1 20 10 0 0 0 0 0");
+KVE_WARP_BENCH(TiltBilinear, "Tilt 1 1 20 10 0 0 0 0 2");
+KVE_WARP_BENCH(TiltEwa, "Tilt 1 1 20 10 0 0 0 0 1");
+KVE_WARP_BENCH(X4CornerEwaShrink, "X4Corner -1.5 -0.8 1.2 -1.1 1.6 0.9 -1.3 0.8 0 0 1");
+
+}  // namespace kve::bench

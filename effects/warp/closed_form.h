@@ -59,21 +59,44 @@ void MapThroughUnits(const WarpState &s, P &params, Vec2 *pts, const Vec2 *src, 
     }
 }
 
+// What a formula works on for one run of points: the kind's parameter record
+// itself, or a larger record that starts from it (its first member, `params`)
+// and adds what is worth keeping along one row only (zeroed at the start).
+template <class Work, class P>
+Work StartWork(const WarpState &s) {
+    if constexpr (std::is_same_v<Work, P>)
+        return LoadParams<P>(s);
+    else {
+        Work work{};
+        work.params = LoadParams<P>(s);
+        return work;
+    }
+}
+
+// Puts back what the formula remembered in the parameters, for the next run.
+template <class Work, class P>
+void EndWork(WarpState &s, const Work &work) {
+    if constexpr (std::is_same_v<Work, P>)
+        StoreParams(s, work);
+    else
+        StoreParams(s, work.params);
+}
+
 // The mapping function of a closed-form kind: Jacobians by finite differences
 // (each point and its two offset copies mapped alike).
-template <class P, UnitFormula<P> Formula>
+template <class Work, UnitFormula<Work> Formula, class P = Work>
 void MapClosedForm(WarpState &s, Vec2 *pts, const Vec2 *src, int n, bool withJacobian) {
     if (n <= 0) return;
-    P params = LoadParams<P>(s);
+    Work work = StartWork<Work, P>(s);
     const size_t points = static_cast<size_t>(n);
     if (withJacobian) {
         JacobianPrepare(pts, src, n);
-        MapThroughUnits<P, Formula>(s, params, pts, pts, 3 * points);
+        MapThroughUnits<Work, Formula>(s, work, pts, pts, 3 * points);
         JacobianFinish(pts, n);
     } else {
-        MapThroughUnits<P, Formula>(s, params, pts, src, points);
+        MapThroughUnits<Work, Formula>(s, work, pts, src, points);
     }
-    StoreParams(s, params);  // what the formula remembered, for the next row
+    EndWork<Work, P>(s, work);
 }
 
 // The same with identity Jacobians: for mappings whose finite differences

@@ -86,8 +86,21 @@ bool ReadMirage(WarpState &s, const ArgBlock &in) {
     return true;
 }
 
-Vec2 Mirage(MirageParams &m, Vec2 p, Vec2) {
-    return {p.x + m.amplitude * std::sin(m.phase + m.f * p.y), p.y};
+// Per run of points: the move depends on the height only, and a run walks
+// along one output row, so the last height's move is kept (NaN heights are
+// never equal to it, so they are recomputed, which is harmless).
+struct MirageWork {
+    MirageParams params;
+    bool known;
+    double y, move;
+};
+
+Vec2 Mirage(MirageWork &w, Vec2 p, Vec2) {
+    if (!(w.known && w.y == p.y)) {
+        const MirageParams &m = w.params;
+        w = {m, true, p.y, m.amplitude * std::sin(m.phase + m.f * p.y)};
+    }
+    return {p.x + w.move, p.y};
 }
 
 // ---- Ripple: angle, offset, amplitude, reach, far reach, softness ----------------
@@ -164,7 +177,8 @@ Vec2 Turbulence(TurbulenceWork &w, Vec2 p, Vec2) {
 
 const WarpKindRow kLumamapWarp{kWarpLumamap, ReadLumamap, MapClosedForm<LumamapParams, Lumamap>,
                                WarpMatrixRule::kNotMatrix};
-const WarpKindRow kMirageWarp{kWarpMirage, ReadMirage, MapClosedForm<MirageParams, Mirage>,
+const WarpKindRow kMirageWarp{kWarpMirage, ReadMirage,
+                              MapClosedForm<MirageWork, Mirage, MirageParams>,
                               WarpMatrixRule::kNotMatrix};
 const WarpKindRow kRippleWarp{kWarpRipple, ReadRipple, MapClosedForm<RippleParams, Ripple>,
                               WarpMatrixRule::kNotMatrix};

@@ -13,9 +13,11 @@
 // Positions that are not finite give a 0 pixel; positions far outside are
 // folded in 64-bit arithmetic, never converted to int while out of range.
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "effects/warp/samplers.h"
@@ -270,6 +272,83 @@ Pixel Bilinear(Source &src, double x, double y) {
     const __m128d xy = _mm_set_pd(y, x);
     if (TapsInside(xy, LastCorner(src.cache))) return BilinearInside(src.cache, xy);
     return BilinearTaps(src, x, y);
+}
+
+// A position some tap of which lies outside the frame (or is not finite).
+Pixel BilinearEdge(Source &src, Vec2 p) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return 0;
+    return BilinearTaps(src, p.x, p.y);
+}
+
+// ---- bilinear rows, by instruction set ------------------------------------------
+
+// A row of bilinear samples. Every variant computes each channel with the
+// same operations in the same order, so all give the same words.
+using BilinearRowFn = void (*)(Source &src, const Vec2 *pts, int n, Pixel *out);
+
+void BilinearRowSse2(Source &src, const Vec2 *pts, int n, Pixel *out) {
+    const __m128d lastCorner = LastCorner(src.cache);
+    for (int i = 0; i < n; ++i) {
+        PrefetchSource(src.cache, pts, i, n);
+        const __m128d xy = _mm_loadu_pd(&pts[i].x);
+        out[i] =
+            TapsInside(xy, lastCorner) ? BilinearInside(src.cache, xy) : BilinearEdge(src, pts[i]);
+    }
+}
+
+// A pixel's four channels (a, r, g, b) as doubles.
+__attribute__((target("avx2"))) inline __m256d ChannelsAvx2(const Pixel *p) {
+    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(*p))));
+}
+
+// One pixel's four channels per instruction.
+__attribute__((target("avx2"))) inline Pixel BilinearInsideAvx2(const ScanCache &cache,
+                                                                __m128d xy) {
+    const __m128i cr = _mm_cvttpd_epi32(xy);
+    __m128d f = _mm_sub_pd(xy, _mm_cvtepi32_pd(cr));
+    const __m128d one = _mm_set1_pd(1.0);
+    f = _mm_andnot_pd(_mm_cmple_pd(f, _mm_set1_pd(0.05)), f);
+    const __m128d high = _mm_cmpge_pd(f, _mm_set1_pd(0.95));
+    f = _mm_or_pd(_mm_and_pd(high, one), _mm_andnot_pd(high, f));
+    const __m128d g = _mm_sub_pd(one, f);
+    const __m128d across = _mm_unpacklo_pd(g, f);
+    const __m128d w01 = _mm_mul_pd(across, _mm_unpackhi_pd(g, g));
+    const __m128d w23 = _mm_mul_pd(across, _mm_unpackhi_pd(f, f));
+    const __m256d w0 = _mm256_broadcastsd_pd(w01);
+    const __m256d w1 = _mm256_broadcastsd_pd(_mm_unpackhi_pd(w01, w01));
+    const __m256d w2 = _mm256_broadcastsd_pd(w23);
+    const __m256d w3 = _mm256_broadcastsd_pd(_mm_unpackhi_pd(w23, w23));
+
+    const int32_t c = _mm_cvtsi128_si32(cr), r = _mm_cvtsi128_si32(_mm_srli_si128(cr, 4));
+    const Pixel *top = cache.frame + static_cast<size_t>(r) * static_cast<size_t>(cache.width) + c;
+    const Pixel *bottom = top + cache.width;
+    __m256d sum = _mm256_mul_pd(w0, ChannelsAvx2(top));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w1, ChannelsAvx2(top + 1)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w2, ChannelsAvx2(bottom)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w3, ChannelsAvx2(bottom + 1)));
+    const __m128i ints = _mm256_cvttpd_epi32(_mm256_add_pd(sum, _mm256_set1_pd(0.5)));
+    const __m128i words = _mm_packus_epi16(_mm_packs_epi32(ints, ints), ints);
+    return static_cast<Pixel>(_mm_cvtsi128_si32(words));
+}
+
+__attribute__((target("avx2"))) void BilinearRowAvx2(Source &src, const Vec2 *pts, int n,
+                                                     Pixel *out) {
+    const __m128d lastCorner = LastCorner(src.cache);
+    for (int i = 0; i < n; ++i) {
+        PrefetchSource(src.cache, pts, i, n);
+        const __m128d xy = _mm_loadu_pd(&pts[i].x);
+        out[i] = TapsInside(xy, lastCorner) ? BilinearInsideAvx2(src.cache, xy)
+                                            : BilinearEdge(src, pts[i]);
+    }
+}
+
+// The one place that picks by the processor (and the cap).
+std::atomic<bool> wideVectorsAllowed{true};
+
+BilinearRowFn PickBilinearRow() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && wideVectorsAllowed.load(std::memory_order_relaxed) ? BilinearRowAvx2
+                                                                      : BilinearRowSse2;
 }
 
 // ---- affine: footprint and kernel bank --------------------------------------------
@@ -578,6 +657,10 @@ Pixel Ewa(Source &src, const double *table, const SamplerMemory &m, const Jacobi
 
 }  // namespace
 
+void SetWarpWideVectors(bool allowed) {
+    wideVectorsAllowed.store(allowed, std::memory_order_relaxed);
+}
+
 Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y) {
     Source src{cache, tiling};
     return BilinearTaps(src, x, y);
@@ -639,21 +722,14 @@ void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out) {
     RowPoints(s, pts, y, n);
     s.map(s, pts, pts, n, false);
     Source src{*(*st.caches)[0], s.tiling};
-    const __m128d lastCorner = LastCorner(src.cache);
+    if (m.bilinear) {
+        PickBilinearRow()(src, pts, n, out);
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         PrefetchSource(src.cache, pts, i, n);
-        if (m.bilinear) {
-            const __m128d xy = _mm_loadu_pd(&pts[i].x);
-            if (TapsInside(xy, lastCorner)) {
-                out[i] = BilinearInside(src.cache, xy);
-                continue;
-            }
-        }
         const double x = pts[i].x, yy = pts[i].y;
-        if (!std::isfinite(x) || !std::isfinite(yy))
-            out[i] = 0;
-        else
-            out[i] = m.bilinear ? BilinearTaps(src, x, yy) : Filtered(src, m, x, yy);
+        out[i] = std::isfinite(x) && std::isfinite(yy) ? Filtered(src, m, x, yy) : 0;
     }
 }
 

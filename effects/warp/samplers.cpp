@@ -100,6 +100,7 @@ double SnapFraction(double f) {
 // 1 is copied as it is. The plain per-tap form, right everywhere.
 Pixel BilinearTaps(WarpSource &src, double x, double y) {
     const int32_t w = src.cache.width, h = src.cache.height;
+    if (!std::isfinite(x) || !std::isfinite(y)) return 0;
     if (src.tiling) {
         x = NearFrame(x, w);
         y = NearFrame(y, h);
@@ -190,7 +191,6 @@ inline __m128d LastCorner(const ScanCache &cache) {
 
 // A position some tap of which lies outside the frame (or is not finite).
 Pixel BilinearEdge(WarpSource &src, Vec2 p) {
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return 0;
     return BilinearTaps(src, p.x, p.y);
 }
 

@@ -245,11 +245,96 @@ __attribute__((target("avx2"))) inline Pixel BilinearInsideAvx2(const ScanCache 
     return static_cast<Pixel>(_mm_cvtsi128_si32(words));
 }
 
+// SnapFraction on four lanes.
+__attribute__((target("avx2"))) inline __m256d SnapFractions(__m256d f) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    f = _mm256_andnot_pd(_mm256_cmp_pd(f, _mm256_set1_pd(0.05), _CMP_LE_OQ), f);
+    const __m256d high = _mm256_cmp_pd(f, _mm256_set1_pd(0.95), _CMP_GE_OQ);
+    return _mm256_or_pd(_mm256_and_pd(high, one), _mm256_andnot_pd(high, f));
+}
+
+// One channel (at bit `shift`) of four pixel words, as doubles.
+__attribute__((target("avx2"))) inline __m256d ChannelOf(__m128i words, int shift) {
+    const __m128i v =
+        _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(shift)), _mm_set1_epi32(0xFF));
+    return _mm256_cvtepi32_pd(v);
+}
+
+// sum = w0 t0 + w1 t1 + w2 t2 + w3 t3 in that order, plus 0.5, truncated.
+__attribute__((target("avx2"))) inline __m128i MixChannel(const __m256d w[4], const __m128i taps[4],
+                                                          int shift) {
+    __m256d sum = _mm256_mul_pd(w[0], ChannelOf(taps[0], shift));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w[1], ChannelOf(taps[1], shift)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w[2], ChannelOf(taps[2], shift)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w[3], ChannelOf(taps[3], shift)));
+    return _mm256_cvttpd_epi32(_mm256_add_pd(sum, _mm256_set1_pd(0.5)));
+}
+
+// Four neighbouring output pixels whose taps all lie inside the frame, one
+// pixel per lane: the same operations per channel as BilinearInside. The
+// channel sums stay below 256 (the weights sum to 1 within rounding), so
+// the words are assembled without clamping.
+__attribute__((target("avx2"))) void BilinearFourInside(const ScanCache &cache, __m256d xs,
+                                                        __m256d ys, Pixel *out) {
+    const __m128i c = _mm256_cvttpd_epi32(xs), r = _mm256_cvttpd_epi32(ys);
+    const __m256d fx = SnapFractions(_mm256_sub_pd(xs, _mm256_cvtepi32_pd(c)));
+    const __m256d fy = SnapFractions(_mm256_sub_pd(ys, _mm256_cvtepi32_pd(r)));
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d gx = _mm256_sub_pd(one, fx), gy = _mm256_sub_pd(one, fy);
+    const __m256d w[4] = {_mm256_mul_pd(gx, gy), _mm256_mul_pd(fx, gy), _mm256_mul_pd(gx, fy),
+                          _mm256_mul_pd(fx, fy)};
+    // The four pixels' top-left taps, by 64-bit word offsets r * width + c.
+    alignas(32) int64_t at[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(at),
+                       _mm256_add_epi64(_mm256_mul_epu32(_mm256_cvtepi32_epi64(r),
+                                                         _mm256_set1_epi64x(cache.width)),
+                                        _mm256_cvtepi32_epi64(c)));
+    const Pixel *p0 = cache.frame + at[0], *p1 = cache.frame + at[1];
+    const Pixel *p2 = cache.frame + at[2], *p3 = cache.frame + at[3];
+    const size_t below = static_cast<size_t>(cache.width);
+    auto taps4 = [](Pixel a, Pixel b, Pixel c, Pixel d) {
+        return _mm_set_epi32(static_cast<int>(d), static_cast<int>(c), static_cast<int>(b),
+                             static_cast<int>(a));
+    };
+    const __m128i taps[4] = {taps4(p0[0], p1[0], p2[0], p3[0]), taps4(p0[1], p1[1], p2[1], p3[1]),
+                             taps4(p0[below], p1[below], p2[below], p3[below]),
+                             taps4(p0[below + 1], p1[below + 1], p2[below + 1], p3[below + 1])};
+    __m128i words = MixChannel(w, taps, 0);
+    words = _mm_or_si128(words, _mm_slli_epi32(MixChannel(w, taps, 8), 8));
+    words = _mm_or_si128(words, _mm_slli_epi32(MixChannel(w, taps, 16), 16));
+    words = _mm_or_si128(words, _mm_slli_epi32(MixChannel(w, taps, 24), 24));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), words);
+}
+
 __attribute__((target("avx2"))) void BilinearRowAvx2(WarpSource &src, const Vec2 *pts, int n,
                                                      Pixel *out) {
     const __m128d lastCorner = LastCorner(src.cache);
-    for (int i = 0; i < n; ++i) {
+    const __m256d lastX = _mm256_set1_pd(src.cache.width - 1.0);
+    const __m256d lastY = _mm256_set1_pd(src.cache.height - 1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
         PrefetchSource(src.cache, pts, i, n);
+        PrefetchSource(src.cache, pts, i + 2, n);
+        // (x0 y0 x1 y1), (x2 y2 x3 y3) into (x0 x1 x2 x3), (y0 y1 y2 y3).
+        const __m256d a = _mm256_loadu_pd(&pts[i].x), b = _mm256_loadu_pd(&pts[i + 2].x);
+        const __m256d xs = _mm256_permute4x64_pd(_mm256_unpacklo_pd(a, b), 0xD8);
+        const __m256d ys = _mm256_permute4x64_pd(_mm256_unpackhi_pd(a, b), 0xD8);
+        const __m256d inside = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(xs, zero, _CMP_GE_OQ),
+                                                           _mm256_cmp_pd(xs, lastX, _CMP_LT_OQ)),
+                                             _mm256_and_pd(_mm256_cmp_pd(ys, zero, _CMP_GE_OQ),
+                                                           _mm256_cmp_pd(ys, lastY, _CMP_LT_OQ)));
+        if (_mm256_movemask_pd(inside) == 0xF) {
+            BilinearFourInside(src.cache, xs, ys, out + i);
+            continue;
+        }
+        for (int k = i; k < i + 4; ++k) {
+            const __m128d xy = _mm_loadu_pd(&pts[k].x);
+            out[k] = TapsInside(xy, lastCorner) ? BilinearInsideAvx2(src.cache, xy)
+                                                : BilinearEdge(src, pts[k]);
+        }
+    }
+    for (; i < n; ++i) {
         const __m128d xy = _mm_loadu_pd(&pts[i].x);
         out[i] = TapsInside(xy, lastCorner) ? BilinearInsideAvx2(src.cache, xy)
                                             : BilinearEdge(src, pts[i]);

@@ -136,12 +136,10 @@ TEST(WarpFastPaths, WholeRowsOfEveryWidthMatchThePerPixelReference) {
     SetWarpWideVectors(true);
 }
 
-void WholeRowsMatch() {
+void RowsMatch(int32_t w, const std::vector<const char *> &params) {
     constexpr int32_t h = 3;
     constexpr uint32_t kGuard = 0xA5A5A5A5u;
-    const char *params[] = {"0.93 0.95 7 0.031 -0.017 0 0", "1.2 0.8 -33 0.2 0.1 0 0",
-                            "1 1 0 0.013 0.007 0 0", "0.9 1.1 -12 0.3 -0.2 0 1"};
-    for (int32_t w = 1; w <= 255; ++w) {
+    {
         Frame in = NoiseFrame(w, h, static_cast<uint32_t>(w));
         for (const char *p : params) {
             for (int quality : {0, 2}) {
@@ -159,6 +157,16 @@ void WholeRowsMatch() {
             }
         }
     }
+}
+
+void WholeRowsMatch() {
+    for (int32_t w = 1; w <= 255; ++w)
+        RowsMatch(w, {"0.93 0.95 7 0.031 -0.017 0 0", "1.2 0.8 -33 0.2 0.1 0 0",
+                      "1 1 0 0.013 0.007 0 0", "0.9 1.1 -12 0.3 -0.2 0 1"});
+    // On 64 columns, moves of 0.05 and 0.95 pixels put fractions on both
+    // sides of the bilinear snap limits.
+    RowsMatch(64, {"1 1 0 -0.0015625 0.0296875 0 0", "1 1 0 -0.0296875 0.0015625 0 0",
+                   "1 1 0 -0.00156249 0.02968751 0 0", "1 1 0 -0.02968749 0.00156251 0 0"});
 }
 
 }  // namespace

@@ -13,12 +13,14 @@
 // Positions that are not finite give a 0 pixel; positions far outside are
 // folded in 64-bit arithmetic, never converted to int while out of range.
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
-#include "effects/warp/samplers.h"
+#include "effects/warp/sample_access.h"
 #include "engine/diag.h"
 #include "interface/pixel.h"
 
@@ -47,63 +49,6 @@ struct RowReader {
     }
 };
 
-// ---- source access --------------------------------------------------------------
-
-// Reads source pixels with the tiling rule: folded when tiling is on, nothing
-// (null) outside the frame when it is off.
-struct Source {
-    const ScanCache &cache;
-    int32_t tiling;
-    int64_t row = INT64_MIN;
-    const Pixel *pixels = nullptr;
-
-    // Row r, or null when it lies outside and tiling is off.
-    const Pixel *Row(int64_t r) {
-        if (r == row) return pixels;
-        row = r;
-        if (r < 0 || r >= cache.height) {
-            pixels =
-                tiling ? ScanCache_GetLine(cache, WrapIndex(r, cache.height, tiling)) : nullptr;
-        } else {
-            pixels = ScanCache_GetLine(cache, r);
-        }
-        return pixels;
-    }
-    // Column c of a row from Row(), or false when it lies outside and tiling is off.
-    bool At(const Pixel *line, int64_t c, Pixel &p) const {
-        if (c >= 0 && c < cache.width) {
-            p = line[c];
-            return true;
-        }
-        if (!tiling) return false;
-        p = line[WrapIndex(c, cache.width, tiling)];
-        return true;
-    }
-};
-
-// A finite coordinate brought near the frame when tiling would fold it
-// anyway: fmod by the mirrored period 2n is exact and keeps the fraction.
-double NearFrame(double v, int32_t n) {
-    return std::fabs(v) < 1e15 ? v : std::fmod(v, 2.0 * n);
-}
-
-// Source pixels are read along slanted lines that the hardware prefetcher
-// does not follow, so the rows under the position this many pixels ahead
-// are requested early. Positions outside the frame request nothing.
-constexpr int kPrefetchAhead = 16;
-
-inline void PrefetchSource(const ScanCache &cache, const Vec2 *pts, int i, int n) {
-    if (i + kPrefetchAhead >= n) return;
-    const Vec2 p = pts[i + kPrefetchAhead];
-    if (p.x >= 0 && p.x < cache.width && p.y >= 0 && p.y < cache.height - 1) {
-        const Pixel *at = cache.frame +
-                          static_cast<size_t>(static_cast<int32_t>(p.y)) * cache.width +
-                          static_cast<int32_t>(p.x);
-        _mm_prefetch(reinterpret_cast<const char *>(at), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char *>(at + cache.width), _MM_HINT_T0);
-    }
-}
-
 // The output positions of row y for a mapping without Jacobians. The matrix
 // mapping reads only the row's two ends, so only those are written for it.
 void RowPoints(const WarpState &s, Vec2 *pts, int32_t y, int n) {
@@ -115,44 +60,19 @@ void RowPoints(const WarpState &s, Vec2 *pts, int32_t y, int n) {
     FillRowPoints(pts, y, n);
 }
 
-// Halves away from zero, on a value known to fit.
-int64_t RoundToIndex(double v) {
-    return static_cast<int64_t>(v > 0 ? v + 0.5 : v - 0.5);
-}
-
-// Channel sums of weighted pixels, as doubles in the order the taps come.
-struct ChannelSums {
-    double a = 0, r = 0, g = 0, b = 0;
-    void Add(double w, Pixel p) {
-        a += w * AlphaOf(p);
-        r += w * RedOf(p);
-        g += w * GreenOf(p);
-        b += w * BlueOf(p);
-    }
-};
+}  // namespace
 
 // ---- shared first-row values ------------------------------------------------------
 
-// Gaussian weights: entry i = e^(-K i / 1023), K = ln 10, so entry 0 is 1 and
-// entry 1023 is 0.1. A squared normalised distance q in [0, 1] reads entry
-// trunc(1023 q).
 void BuildWeightTable(double *table) {
     const double K = -2 * std::log(0.1) / 2;
     for (int i = 0; i < kWeightEntries; ++i)
         table[i] = std::exp(-K * i / 1023);
 }
 
-double Weight(const double *table, double q) {
-    return table[static_cast<int>(1023 * q)];
-}
-
-}  // namespace
-
 double FootprintRadius(double softness) {
     return (1 - softness / 2) * std::sqrt(-2 * std::log(0.1));
 }
-
-namespace {
 
 // R and its limits. Footprints grow as R shrinks (softness 2 would make them
 // unbounded), so R is kept at least kSmallestRadius, whatever its sign.
@@ -163,6 +83,8 @@ void SetRadii(SamplerMemory &m, const WarpState &s) {
     m.Lmin = m.R * m.R / (m.Rmax * m.Rmax);
     m.Lmax = m.R * m.R / 2;
 }
+
+namespace {
 
 // ---- bilinear ---------------------------------------------------------------------
 
@@ -176,8 +98,9 @@ double SnapFraction(double f) {
 
 // Four taps around (x, y), each by the tiling rule; a tap of weight exactly
 // 1 is copied as it is. The plain per-tap form, right everywhere.
-Pixel BilinearTaps(Source &src, double x, double y) {
+Pixel BilinearTaps(WarpSource &src, double x, double y) {
     const int32_t w = src.cache.width, h = src.cache.height;
+    if (!std::isfinite(x) || !std::isfinite(y)) return 0;
     if (src.tiling) {
         x = NearFrame(x, w);
         y = NearFrame(y, h);
@@ -266,28 +189,168 @@ inline __m128d LastCorner(const ScanCache &cache) {
     return _mm_set_pd(cache.height - 1.0, cache.width - 1.0);
 }
 
-Pixel Bilinear(Source &src, double x, double y) {
-    const __m128d xy = _mm_set_pd(y, x);
-    if (TapsInside(xy, LastCorner(src.cache))) return BilinearInside(src.cache, xy);
-    return BilinearTaps(src, x, y);
+// A position some tap of which lies outside the frame (or is not finite).
+Pixel BilinearEdge(WarpSource &src, Vec2 p) {
+    return BilinearTaps(src, p.x, p.y);
+}
+
+// ---- bilinear rows, by instruction set ------------------------------------------
+
+// A row of bilinear samples. Every variant computes each channel with the
+// same operations in the same order, so all give the same words.
+using BilinearRowFn = void (*)(WarpSource &src, const Vec2 *pts, int n, Pixel *out);
+
+void BilinearRowSse2(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
+    const __m128d lastCorner = LastCorner(src.cache);
+    for (int i = 0; i < n; ++i) {
+        PrefetchSource(src.cache, pts, i, n);
+        const __m128d xy = _mm_loadu_pd(&pts[i].x);
+        out[i] =
+            TapsInside(xy, lastCorner) ? BilinearInside(src.cache, xy) : BilinearEdge(src, pts[i]);
+    }
+}
+
+// A pixel's four channels (a, r, g, b) as doubles.
+__attribute__((target("avx2"))) inline __m256d ChannelsAvx2(const Pixel *p) {
+    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(*p))));
+}
+
+// One pixel's four channels per instruction.
+__attribute__((target("avx2"))) inline Pixel BilinearInsideAvx2(const ScanCache &cache,
+                                                                __m128d xy) {
+    const __m128i cr = _mm_cvttpd_epi32(xy);
+    __m128d f = _mm_sub_pd(xy, _mm_cvtepi32_pd(cr));
+    const __m128d one = _mm_set1_pd(1.0);
+    f = _mm_andnot_pd(_mm_cmple_pd(f, _mm_set1_pd(0.05)), f);
+    const __m128d high = _mm_cmpge_pd(f, _mm_set1_pd(0.95));
+    f = _mm_or_pd(_mm_and_pd(high, one), _mm_andnot_pd(high, f));
+    const __m128d g = _mm_sub_pd(one, f);
+    const __m128d across = _mm_unpacklo_pd(g, f);
+    const __m128d w01 = _mm_mul_pd(across, _mm_unpackhi_pd(g, g));
+    const __m128d w23 = _mm_mul_pd(across, _mm_unpackhi_pd(f, f));
+    const __m256d w0 = _mm256_broadcastsd_pd(w01);
+    const __m256d w1 = _mm256_broadcastsd_pd(_mm_unpackhi_pd(w01, w01));
+    const __m256d w2 = _mm256_broadcastsd_pd(w23);
+    const __m256d w3 = _mm256_broadcastsd_pd(_mm_unpackhi_pd(w23, w23));
+
+    const int32_t c = _mm_cvtsi128_si32(cr), r = _mm_cvtsi128_si32(_mm_srli_si128(cr, 4));
+    const Pixel *top = cache.frame + static_cast<size_t>(r) * static_cast<size_t>(cache.width) + c;
+    const Pixel *bottom = top + cache.width;
+    __m256d sum = _mm256_mul_pd(w0, ChannelsAvx2(top));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w1, ChannelsAvx2(top + 1)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w2, ChannelsAvx2(bottom)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w3, ChannelsAvx2(bottom + 1)));
+    const __m128i ints = _mm256_cvttpd_epi32(_mm256_add_pd(sum, _mm256_set1_pd(0.5)));
+    const __m128i words = _mm_packus_epi16(_mm_packs_epi32(ints, ints), ints);
+    return static_cast<Pixel>(_mm_cvtsi128_si32(words));
+}
+
+// SnapFraction on four lanes.
+__attribute__((target("avx2"))) inline __m256d SnapFractions(__m256d f) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    f = _mm256_andnot_pd(_mm256_cmp_pd(f, _mm256_set1_pd(0.05), _CMP_LE_OQ), f);
+    const __m256d high = _mm256_cmp_pd(f, _mm256_set1_pd(0.95), _CMP_GE_OQ);
+    return _mm256_or_pd(_mm256_and_pd(high, one), _mm256_andnot_pd(high, f));
+}
+
+// One channel (at bit `shift`) of four pixel words, as doubles.
+__attribute__((target("avx2"))) inline __m256d ChannelOf(__m128i words, int shift) {
+    const __m128i v =
+        _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(shift)), _mm_set1_epi32(0xFF));
+    return _mm256_cvtepi32_pd(v);
+}
+
+// sum = w0 t0 + w1 t1 + w2 t2 + w3 t3 in that order, plus 0.5, truncated.
+__attribute__((target("avx2"))) inline __m128i MixChannel(const __m256d w[4], const __m128i taps[4],
+                                                          int shift) {
+    __m256d sum = _mm256_mul_pd(w[0], ChannelOf(taps[0], shift));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w[1], ChannelOf(taps[1], shift)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w[2], ChannelOf(taps[2], shift)));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(w[3], ChannelOf(taps[3], shift)));
+    return _mm256_cvttpd_epi32(_mm256_add_pd(sum, _mm256_set1_pd(0.5)));
+}
+
+// Four neighbouring output pixels whose taps all lie inside the frame, one
+// pixel per lane: the same operations per channel as BilinearInside. The
+// channel sums stay below 256 (the weights sum to 1 within rounding), so
+// the words are assembled without clamping.
+__attribute__((target("avx2"))) void BilinearFourInside(const ScanCache &cache, __m256d xs,
+                                                        __m256d ys, Pixel *out) {
+    const __m128i c = _mm256_cvttpd_epi32(xs), r = _mm256_cvttpd_epi32(ys);
+    const __m256d fx = SnapFractions(_mm256_sub_pd(xs, _mm256_cvtepi32_pd(c)));
+    const __m256d fy = SnapFractions(_mm256_sub_pd(ys, _mm256_cvtepi32_pd(r)));
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d gx = _mm256_sub_pd(one, fx), gy = _mm256_sub_pd(one, fy);
+    const __m256d w[4] = {_mm256_mul_pd(gx, gy), _mm256_mul_pd(fx, gy), _mm256_mul_pd(gx, fy),
+                          _mm256_mul_pd(fx, fy)};
+    // The four pixels' top-left taps, by 64-bit word offsets r * width + c.
+    alignas(32) int64_t at[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(at),
+                       _mm256_add_epi64(_mm256_mul_epu32(_mm256_cvtepi32_epi64(r),
+                                                         _mm256_set1_epi64x(cache.width)),
+                                        _mm256_cvtepi32_epi64(c)));
+    const Pixel *p0 = cache.frame + at[0], *p1 = cache.frame + at[1];
+    const Pixel *p2 = cache.frame + at[2], *p3 = cache.frame + at[3];
+    const size_t below = static_cast<size_t>(cache.width);
+    auto taps4 = [](Pixel a, Pixel b, Pixel c, Pixel d) {
+        return _mm_set_epi32(static_cast<int>(d), static_cast<int>(c), static_cast<int>(b),
+                             static_cast<int>(a));
+    };
+    const __m128i taps[4] = {taps4(p0[0], p1[0], p2[0], p3[0]), taps4(p0[1], p1[1], p2[1], p3[1]),
+                             taps4(p0[below], p1[below], p2[below], p3[below]),
+                             taps4(p0[below + 1], p1[below + 1], p2[below + 1], p3[below + 1])};
+    __m128i words = MixChannel(w, taps, 0);
+    words = _mm_or_si128(words, _mm_slli_epi32(MixChannel(w, taps, 8), 8));
+    words = _mm_or_si128(words, _mm_slli_epi32(MixChannel(w, taps, 16), 16));
+    words = _mm_or_si128(words, _mm_slli_epi32(MixChannel(w, taps, 24), 24));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), words);
+}
+
+__attribute__((target("avx2"))) void BilinearRowAvx2(WarpSource &src, const Vec2 *pts, int n,
+                                                     Pixel *out) {
+    const __m128d lastCorner = LastCorner(src.cache);
+    const __m256d lastX = _mm256_set1_pd(src.cache.width - 1.0);
+    const __m256d lastY = _mm256_set1_pd(src.cache.height - 1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        PrefetchSource(src.cache, pts, i, n);
+        PrefetchSource(src.cache, pts, i + 2, n);
+        // (x0 y0 x1 y1), (x2 y2 x3 y3) into (x0 x1 x2 x3), (y0 y1 y2 y3).
+        const __m256d a = _mm256_loadu_pd(&pts[i].x), b = _mm256_loadu_pd(&pts[i + 2].x);
+        const __m256d xs = _mm256_permute4x64_pd(_mm256_unpacklo_pd(a, b), 0xD8);
+        const __m256d ys = _mm256_permute4x64_pd(_mm256_unpackhi_pd(a, b), 0xD8);
+        const __m256d inside = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(xs, zero, _CMP_GE_OQ),
+                                                           _mm256_cmp_pd(xs, lastX, _CMP_LT_OQ)),
+                                             _mm256_and_pd(_mm256_cmp_pd(ys, zero, _CMP_GE_OQ),
+                                                           _mm256_cmp_pd(ys, lastY, _CMP_LT_OQ)));
+        if (_mm256_movemask_pd(inside) == 0xF) {
+            BilinearFourInside(src.cache, xs, ys, out + i);
+            continue;
+        }
+        for (int k = i; k < i + 4; ++k) {
+            const __m128d xy = _mm_loadu_pd(&pts[k].x);
+            out[k] = TapsInside(xy, lastCorner) ? BilinearInsideAvx2(src.cache, xy)
+                                                : BilinearEdge(src, pts[k]);
+        }
+    }
+    for (; i < n; ++i) {
+        const __m128d xy = _mm_loadu_pd(&pts[i].x);
+        out[i] = TapsInside(xy, lastCorner) ? BilinearInsideAvx2(src.cache, xy)
+                                            : BilinearEdge(src, pts[i]);
+    }
+}
+
+// The one place that picks by the processor (and the cap).
+std::atomic<bool> wideVectorsAllowed{true};
+
+BilinearRowFn PickBilinearRow() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && wideVectorsAllowed.load(std::memory_order_relaxed) ? BilinearRowAvx2
+                                                                      : BilinearRowSse2;
 }
 
 // ---- affine: footprint and kernel bank --------------------------------------------
-
-struct Jacobian {
-    double xu, xv, yu, yv;
-    bool Small() const {
-        auto in = [](double v) { return v >= -1.5 && v <= 1.5; };
-        return in(xu) && in(xv) && in(yu) && in(yv);
-    }
-};
-
-// The Jacobian at one output position, by the mapping's own rule.
-Jacobian JacobianAt(WarpState &s, Vec2 at) {
-    Vec2 p[3] = {at, {}, {}};
-    s.map(s, p, p, 1, true);
-    return {p[1].x, p[1].y, p[2].x, p[2].y};
-}
 
 // Clamps a conic coefficient into [lo, hi] (the upper limit tested first, so
 // an empty range on a narrow frame gives hi); the extent follows the limit
@@ -390,7 +453,7 @@ void PrepareAffine(WarpStorage &st) {
 }
 
 // The phase (0, 0) kernel over the window around (trunc x, trunc y).
-Pixel Filtered(Source &src, const SamplerMemory &m, double x, double y) {
+Pixel Filtered(WarpSource &src, const SamplerMemory &m, double x, double y) {
     const int32_t w = src.cache.width, h = src.cache.height;
     if (src.tiling) {
         x = NearFrame(x, w);
@@ -420,171 +483,32 @@ Pixel Filtered(Source &src, const SamplerMemory &m, double x, double y) {
     return PackPixel(channel(sums.a), channel(sums.r), channel(sums.g), channel(sums.b));
 }
 
-// ---- EWA: per-pixel conic --------------------------------------------------------
-
-struct Conic {
-    double A, b, C;  // Q(dx, dy) = A dx^2 + 2 b dx dy + C dy^2
-};
-
-// The footprint of one output pixel, its eigenvalues moved into [Lmin, Lmax].
-Conic EwaConic(const Jacobian &J, const SamplerMemory &m) {
-    const double Lmin = m.Lmin, Lmax = m.Lmax;
-    Conic q;
-    const double det = J.xu * J.yv - J.xv * J.yu;
-    if (std::fabs(det) < 0.03) {
-        q = {Lmax, 0, Lmax};
-    } else {
-        const double d2 = det * det;
-        q = {(J.yu * J.yu + J.yv * J.yv) / d2, -(J.xu * J.yu + J.xv * J.yv) / d2,
-             (J.xu * J.xu + J.xv * J.xv) / d2};
-    }
-    const double P = q.A * q.C - q.b * q.b;
-    const double T = q.A + q.C;
-    if (T / 2 <= Lmin) q = {Lmin, 0, Lmin};
-    if (std::fabs(q.b) <= 1e-6) {
-        auto clamp = [&](double v) { return v > Lmax ? Lmax : (v < Lmin ? Lmin : v); };
-        return {clamp(q.A), 0, clamp(q.C)};
-    }
-    const double E = Lmax + 0.01;
-    if (T <= E || (T / 2 <= E && (T - E) * E <= P)) return q;
-    const double D = std::sqrt((q.A - q.C) * (q.A - q.C) + 4 * q.b * q.b);
-    const double L1 = (T + D) / 2;
-    const double G = (T - Lmax) * Lmax - P;
-    if ((L1 > Lmax && G < 0) || (L1 < Lmax && G > 0)) return {Lmax, 0, Lmax};
-    const double L2 = 1.01 * D >= T ? P / L1 : (T - D) / 2;
-    const double cos2 = (1 + (q.A - q.C) / D) / 2, sin2 = (1 - (q.A - q.C) / D) / 2;
-    const double sincos = q.b / D;
-    // Move L1 to Lmax: k = -(L1 - Lmax), as G / (L2 - Lmax) unless that is 0 / 0.
-    const double k = L2 - Lmax != 0 ? G / (L2 - Lmax) : Lmax - L1;
-    q.A += k * cos2;
-    q.b += k * sincos;
-    q.C += k * sin2;
-    if (L2 < Lmin) {
-        const double lift = Lmin - L2;
-        q.A += lift * sin2;
-        q.b -= lift * sincos;
-        q.C += lift * cos2;
-    }
-    return q;
-}
-
-// Gaussian-weighted sum over the footprint around (x, y), scanned row by row
-// from the centre row down, then up.
-class EwaScan {
-  public:
-    EwaScan(Source &src, const double *table, const Conic &q, double x, double y)
-        : src_(src), table_(table), q_(q), x_(x), y_(y) {
-        const double P = q.A * q.C - q.b * q.b;
-        // Rows further than this from y hold no tap of the footprint; a
-        // safety bound should rounding keep the scan's own end from coming.
-        rowReach_ = std::sqrt(q.A / P) + 1;
-        centreRow_ = RoundToIndex(y);
-    }
-
-    Pixel Run() {
-        double atCentre = 0;
-        for (int64_t k = 0; static_cast<double>(k) <= rowReach_; ++k)
-            if (!ScanRow(k, k > 0, atCentre)) break;
-        if (weightSum_ == 0) AddCentrePixel();
-        for (int64_t k = -1; static_cast<double>(-k) <= rowReach_; --k)
-            if (!ScanRow(k, k < -1, atCentre)) break;
-        if (weightSum_ == 0) return 0;
-        auto channel = [&](double sum) {
-            return static_cast<int32_t>(std::clamp(sum / weightSum_, 0.0, 255.0));
-        };
-        return PackPixel(channel(sums_.a), channel(sums_.r), channel(sums_.g), channel(sums_.b));
-    }
-
-  private:
-    double Q(int64_t column, int64_t row) const {
-        const double dx = static_cast<double>(column) - x_, dy = static_cast<double>(row) - y_;
-        return q_.A * dx * dx + 2 * q_.b * dx * dy + q_.C * dy * dy;
-    }
-    static bool Inside(double q) { return q >= 0 && q <= 1; }
-
-    void AddTap(const Pixel *line, int64_t column, double q) {
-        Pixel p;
-        if (!line || !src_.At(line, column, p)) return;
-        const double w = Weight(table_, q);
-        sums_.Add(w, p);
-        weightSum_ += w;
-    }
-
-    // Row k from the centre row; false when the scan in this direction ends.
-    bool ScanRow(int64_t k, bool mayEnd, double &atCentre) {
-        const int64_t row = centreRow_ + k;
-        const int64_t centre = RoundToIndex(x_ - static_cast<double>(k) * q_.b / q_.A);
-        const double qc = Q(centre, row);
-        if (mayEnd && !Inside(qc) && weightSum_ == atCentre) return false;
-        atCentre = weightSum_;
-        const Pixel *line = src_.Row(row);
-        if (!line) return true;  // outside the frame, tiling off: nothing to add
-        if (Inside(qc)) AddTap(line, centre, qc);
-        for (int64_t c = centre + 1;; ++c) {
-            const double qq = Q(c, row);
-            if (!Inside(qq)) break;
-            AddTap(line, c, qq);
-        }
-        for (int64_t c = centre - 1;; --c) {
-            const double qq = Q(c, row);
-            if (!Inside(qq)) break;
-            AddTap(line, c, qq);
-        }
-        return true;
-    }
-
-    void AddCentrePixel() {
-        const Pixel *line = src_.Row(centreRow_);
-        Pixel p;
-        if (!line || !src_.At(line, RoundToIndex(x_), p)) return;
-        sums_.Add(1, p);
-        weightSum_ += 1;
-    }
-
-    Source &src_;
-    const double *table_;
-    Conic q_;
-    double x_, y_;
-    double rowReach_;
-    int64_t centreRow_;
-    ChannelSums sums_;
-    double weightSum_ = 0;
-};
-
-// Conics that cannot be scanned (not finite, not positive definite, or with
-// footprints beyond any frame) become the largest circle.
-Conic ScannableConic(Conic q, const SamplerMemory &m) {
-    const double P = q.A * q.C - q.b * q.b;
-    const bool ok = std::isfinite(q.A) && std::isfinite(q.b) && std::isfinite(q.C) && q.A > 0 &&
-                    q.C > 0 && P > 0 && q.A / P < 1e18 && q.C / P < 1e18 &&
-                    std::fabs(q.b) < 1e9 * q.A;
-    return ok ? q : Conic{m.Lmax, 0, m.Lmax};
-}
-
-Pixel Ewa(Source &src, const double *table, const SamplerMemory &m, const Jacobian &J, double x,
-          double y) {
-    const int32_t w = src.cache.width, h = src.cache.height;
-    if (src.tiling) {
-        x = NearFrame(x, w);
-        y = NearFrame(y, h);
-    } else if (std::floor(x - 1) >= w || std::ceil(x + 1) < 0 || std::floor(y - 1) >= h ||
-               std::ceil(y + 1) < 0) {
-        return 0;
-    }
-    if (J.Small()) return Bilinear(src, x, y);
-    const Conic q = ScannableConic(EwaConic(J, m), m);
-    return EwaScan(src, table, q, x, y).Run();
-}
-
 }  // namespace
 
+// The Jacobian at one output position, by the mapping's own rule.
+Jacobian JacobianAt(WarpState &s, Vec2 at) {
+    Vec2 p[3] = {at, {}, {}};
+    s.map(s, p, p, 1, true);
+    return {p[1].x, p[1].y, p[2].x, p[2].y};
+}
+
+Pixel Bilinear(WarpSource &src, double x, double y) {
+    const __m128d xy = _mm_set_pd(y, x);
+    if (TapsInside(xy, LastCorner(src.cache))) return BilinearInside(src.cache, xy);
+    return BilinearTaps(src, x, y);
+}
+
+void SetWarpWideVectors(bool allowed) {
+    wideVectorsAllowed.store(allowed, std::memory_order_relaxed);
+}
+
 Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y) {
-    Source src{cache, tiling};
+    WarpSource src{cache, tiling};
     return BilinearTaps(src, x, y);
 }
 
 Pixel BilinearSample(const ScanCache &cache, int32_t tiling, double x, double y) {
-    Source src{cache, tiling};
+    WarpSource src{cache, tiling};
     return Bilinear(src, x, y);
 }
 
@@ -638,45 +562,15 @@ void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out) {
     Vec2 *pts = st.points;
     RowPoints(s, pts, y, n);
     s.map(s, pts, pts, n, false);
-    Source src{*(*st.caches)[0], s.tiling};
-    const __m128d lastCorner = LastCorner(src.cache);
+    WarpSource src{*(*st.caches)[0], s.tiling};
+    if (m.bilinear) {
+        PickBilinearRow()(src, pts, n, out);
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         PrefetchSource(src.cache, pts, i, n);
-        if (m.bilinear) {
-            const __m128d xy = _mm_loadu_pd(&pts[i].x);
-            if (TapsInside(xy, lastCorner)) {
-                out[i] = BilinearInside(src.cache, xy);
-                continue;
-            }
-        }
         const double x = pts[i].x, yy = pts[i].y;
-        if (!std::isfinite(x) || !std::isfinite(yy))
-            out[i] = 0;
-        else
-            out[i] = m.bilinear ? BilinearTaps(src, x, yy) : Filtered(src, m, x, yy);
-    }
-}
-
-// A footprint per pixel from the mapping's Jacobian there.
-void SampleEwa(WarpStorage &st, int first, int32_t y, Pixel *out) {
-    WarpState &s = *st.state;
-    SamplerMemory &m = *st.memory;
-    if (first) {
-        BuildWeightTable(st.weights);
-        SetRadii(m, s);
-    }
-    const int n = s.dstWidth;
-    Vec2 *pts = st.points;
-    const Vec2 *xs = pts + n, *ys = pts + 2 * static_cast<size_t>(n);
-    FillRowPoints(pts, y, n);
-    s.map(s, pts, pts, n, true);
-    Source src{*(*st.caches)[0], s.tiling};
-    for (int i = 0; i < n; ++i) {
-        const double x = pts[i].x, yy = pts[i].y;
-        if (!std::isfinite(x) || !std::isfinite(yy))
-            out[i] = 0;
-        else
-            out[i] = Ewa(src, st.weights, m, {xs[i].x, xs[i].y, ys[i].x, ys[i].y}, x, yy);
+        out[i] = std::isfinite(x) && std::isfinite(yy) ? Filtered(src, m, x, yy) : 0;
     }
 }
 

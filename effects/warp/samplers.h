@@ -43,9 +43,11 @@ struct WarpStorage {
 
 // The Gaussian footprint radius in source pixels for a softness:
 // (1 - softness / 2) sqrt(-2 ln 0.1), so 2.14597 at 0 and 0 at 2. The
-// samplers keep its size at least kSmallestRadius.
+// samplers keep its size at least kSmallestRadius (its value at softness
+// 1.81): footprints grow as 1 / R, and near softness 2 one output pixel
+// would otherwise average thousands of source pixels.
 double FootprintRadius(double softness);
-constexpr double kSmallestRadius = 0.05;
+constexpr double kSmallestRadius = 0.2;
 
 WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth);
 
@@ -58,6 +60,10 @@ void MapRowPairs(Vec2 *dst, const Matrix3 &M, const Vec2 *src, int n);
 // lie inside). Both give the same words.
 Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y);
 Pixel BilinearSample(const ScanCache &cache, int32_t tiling, double x, double y);
+
+// Whether the samplers may use the processor's 256-bit vectors where it has
+// them (on by default). Results are the same either way; tests compare both.
+void SetWarpWideVectors(bool allowed);
 
 // Each writes state.dstWidth pixels of output row y.
 void SampleBlank(WarpStorage &st, int first, int32_t y, Pixel *out);

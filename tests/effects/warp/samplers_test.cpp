@@ -78,6 +78,8 @@ TEST(WarpFastPaths, BilinearMatchesThePerTapFormEverywhere) {
 
 // The plain per-pixel form of a matrix warp's row: Matrix3_MapRow over every
 // point, then nearest truncation or the per-tap bilinear.
+void WholeRowsMatch();
+
 std::vector<uint32_t> ReferenceRows(const std::string &params, int quality, const Frame &in,
                                     int32_t w, int32_t h) {
     ArgBlock args, out;
@@ -108,9 +110,15 @@ std::vector<uint32_t> ReferenceRows(const std::string &params, int quality, cons
         Matrix3_MapRow(pts.data(), state.params.matrix, pts.data(), w);
         for (const Vec2 &p : pts) {
             if (state.quality != kQualityAffine) {
-                const bool inside = p.x > -1 && p.x < w && p.y > -1 && p.y < h;
-                rows.push_back(inside ? in[static_cast<size_t>(p.y) * w + static_cast<size_t>(p.x)]
-                                      : 0);
+                const int64_t c = static_cast<int64_t>(std::trunc(p.x));
+                const int64_t r = static_cast<int64_t>(std::trunc(p.y));
+                if (tiling != 0)
+                    rows.push_back(in[static_cast<size_t>(WrapIndex(r, h, tiling)) * w +
+                                      static_cast<size_t>(WrapIndex(c, w, tiling))]);
+                else if (c >= 0 && c < w && r >= 0 && r < h)
+                    rows.push_back(in[static_cast<size_t>(r) * w + static_cast<size_t>(c)]);
+                else
+                    rows.push_back(0);
             } else {
                 rows.push_back(BilinearPlain(cache, tiling, p.x, p.y));
             }
@@ -119,12 +127,19 @@ std::vector<uint32_t> ReferenceRows(const std::string &params, int quality, cons
     return rows;
 }
 
+// Both instruction-set variants of the bilinear rows are checked.
 TEST(WarpFastPaths, WholeRowsOfEveryWidthMatchThePerPixelReference) {
+    for (bool wide : {false, true}) {
+        SetWarpWideVectors(wide);
+        WholeRowsMatch();
+    }
+    SetWarpWideVectors(true);
+}
+
+void RowsMatch(int32_t w, const std::vector<const char *> &params) {
     constexpr int32_t h = 3;
     constexpr uint32_t kGuard = 0xA5A5A5A5u;
-    const char *params[] = {"0.93 0.95 7 0.031 -0.017 0 0", "1.2 0.8 -33 0.2 0.1 0 0",
-                            "1 1 0 0.013 0.007 0 0"};
-    for (int32_t w = 1; w <= 255; ++w) {
+    {
         Frame in = NoiseFrame(w, h, static_cast<uint32_t>(w));
         for (const char *p : params) {
             for (int quality : {0, 2}) {
@@ -142,6 +157,16 @@ TEST(WarpFastPaths, WholeRowsOfEveryWidthMatchThePerPixelReference) {
             }
         }
     }
+}
+
+void WholeRowsMatch() {
+    for (int32_t w = 1; w <= 255; ++w)
+        RowsMatch(w, {"0.93 0.95 7 0.031 -0.017 0 0", "1.2 0.8 -33 0.2 0.1 0 0",
+                      "1 1 0 0.013 0.007 0 0", "0.9 1.1 -12 0.3 -0.2 0 1"});
+    // On 64 columns, moves of 0.05 and 0.95 pixels put fractions on both
+    // sides of the bilinear snap limits.
+    RowsMatch(64, {"1 1 0 -0.0015625 0.0296875 0 0", "1 1 0 -0.0296875 0.0015625 0 0",
+                   "1 1 0 -0.00156249 0.02968751 0 0", "1 1 0 -0.02968749 0.00156251 0 0"});
 }
 
 }  // namespace

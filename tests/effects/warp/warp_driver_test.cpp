@@ -107,6 +107,18 @@ TEST(WarpDriver, MoveWithEachTilingMode) {
     }
 }
 
+// Nearest truncates toward zero: half a pixel right, output columns 0 and 1
+// both show source column 0 (x = -0.5 and 0.5), and nothing is blank.
+TEST(WarpDriver, NearestTruncatesTowardZero) {
+    constexpr int32_t w = 64, h = 8;
+    Frame in = NoiseFrame(w, h, 8);
+    Frame expected(in.size(), 0);
+    for (int32_t j = 0; j < h; ++j)
+        for (int32_t i = 0; i < w; ++i)
+            Px(expected, w, i, j) = Px(in, w, i == 0 ? 0 : i - 1, j);
+    EXPECT_EQ(RunEffect("SRT 1 1 0 0.015625 0 0 0 0", {&in}, w, h).output, expected);
+}
+
 // Far moves: tiling folds positions millions of frames away exactly; without
 // tiling they are outside. Scales that make positions infinite or NaN give 0.
 TEST(WarpDriver, FarAndNonFinitePositions) {

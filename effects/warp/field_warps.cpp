@@ -11,10 +11,7 @@
 //
 // Positions are in unit coordinates (y up, one unit = half the frame
 // width); angles and phases in degrees.
-#include <algorithm>
-#include <array>
 #include <cmath>
-#include <limits>
 #include <numbers>
 
 #include "effects/warp/closed_form.h"

@@ -247,6 +247,11 @@ TEST(NonlinearWarps, KscopeSectors) {
                       one)
                 << segments << " " << q;
     }
+    // The integer before the softness mirrors alternate sectors when it is not 0.
+    const Frame plain = RunEffect("Kscope 0 0 0 0 0.6 5 0 0 1 0", {&in}, kW, kH).output;
+    const Frame mirrored = RunEffect("Kscope 0 0 0 0 0.6 5 1 0 1 0", {&in}, kW, kH).output;
+    EXPECT_NE(plain, mirrored);
+    EXPECT_EQ(RunEffect("Kscope 0 0 0 0 0.6 5 -2 0 1 0", {&in}, kW, kH).output, mirrored);
     const std::string inf = "1" + std::string(400, '0');
     const Frame out = RunEffect("Kscope 0 0 0 0 0.5 " + inf + " 1 0 0 0", {&in}, kW, kH).output;
     for (int32_t j = 0; j < kH; ++j)

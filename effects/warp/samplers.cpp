@@ -408,7 +408,9 @@ void BuildKernel(WarpKernel &k, const double *table, const SamplerMemory &m, int
             k.weights[j][t] /= sum;
 }
 
-// The whole call's footprint, from the Jacobian at the output's centre.
+// The whole call's footprint, from the Jacobian at the output's centre (the
+// output's, not the source's: the two differ for ResizeX4Corner, and the
+// footprint belongs to an output pixel).
 void PrepareAffine(WarpStorage &st) {
     WarpState &s = *st.state;
     SamplerMemory &m = *st.memory;
@@ -452,7 +454,9 @@ void PrepareAffine(WarpStorage &st) {
             BuildKernel(m.bank[static_cast<size_t>(4 * py + px)], st.weights, m, px, py);
 }
 
-// The phase (0, 0) kernel over the window around (trunc x, trunc y).
+// The phase (0, 0) kernel over the window around (trunc x, trunc y). Every
+// pixel uses that one kernel whatever its sub-pixel position; the bank keeps
+// all sixteen phases so the choice can change without rebuilding it.
 Pixel Filtered(WarpSource &src, const SamplerMemory &m, double x, double y) {
     const int32_t w = src.cache.width, h = src.cache.height;
     if (src.tiling) {

@@ -98,6 +98,9 @@ size_t WarpScratch(const ArgBlock &, const ArgBlock &out) {
 
 void WarpRow(const WarpKindRow &kind, int first, int32_t y, Pixel *outRow, const ArgBlock &in,
              const ArgBlock &out) {
+    // A row without its working storage or its sources (a table row missing
+    // WarpScratch or WarpDriver) draws nothing rather than fault.
+    if (!in.job || !JobScratch(in) || !in.driverSlots[0]) return;
     ScratchPlan plan(JobScratch(in));
     WarpStorage st = WarpLayout(plan, out.imageWidth[0]);
     st.caches = static_cast<const ScanCaches *>(in.driverSlots[0]);

@@ -84,7 +84,8 @@ WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth) {
     const size_t width = dstWidth > 0 ? static_cast<size_t>(dstWidth) : 1;
     WarpStorage st{};
     st.state = plan.Take<WarpState>(1);
-    st.points = plan.Take<Vec2>(3 * width);
+    st.points = plan.Take<Vec2>(kBandRows * width);
+    st.band = plan.Take<Pixel>(kBandRows * width);
     st.weights = plan.Take<double>(kWeightEntries);
     st.memory = plan.Take<SamplerMemory>(1);
     return st;

@@ -408,7 +408,9 @@ void BuildKernel(WarpKernel &k, const double *table, const SamplerMemory &m, int
             k.weights[j][t] /= sum;
 }
 
-// The whole call's footprint, from the Jacobian at the output's centre.
+// The whole call's footprint, from the Jacobian at the output's centre (the
+// output's, not the source's: the two differ for ResizeX4Corner, and the
+// footprint belongs to an output pixel).
 void PrepareAffine(WarpStorage &st) {
     WarpState &s = *st.state;
     SamplerMemory &m = *st.memory;
@@ -452,7 +454,9 @@ void PrepareAffine(WarpStorage &st) {
             BuildKernel(m.bank[static_cast<size_t>(4 * py + px)], st.weights, m, px, py);
 }
 
-// The phase (0, 0) kernel over the window around (trunc x, trunc y).
+// The phase (0, 0) kernel over the window around (trunc x, trunc y). Every
+// pixel uses that one kernel whatever its sub-pixel position; the bank keeps
+// all sixteen phases so the choice can change without rebuilding it.
 Pixel Filtered(WarpSource &src, const SamplerMemory &m, double x, double y) {
     const int32_t w = src.cache.width, h = src.cache.height;
     if (src.tiling) {
@@ -516,14 +520,10 @@ void SampleBlank(WarpStorage &st, int, int32_t, Pixel *out) {
     std::fill(out, out + st.state->dstWidth, Pixel{0});
 }
 
-// One source pixel per output pixel: column trunc(x), row trunc(y).
-void SampleNearest(WarpStorage &st, int, int32_t y, Pixel *out) {
-    WarpState &s = *st.state;
-    const int n = s.dstWidth;
-    Vec2 *pts = st.points;
-    RowPoints(s, pts, y, n);
-    s.map(s, pts, pts, n, false);
-    const ScanCache &cache = *(*st.caches)[0];
+namespace {
+
+// Nearest over a span of positions: column trunc(x), row trunc(y).
+void NearestSpan(const WarpState &s, const ScanCache &cache, const Vec2 *pts, int n, Pixel *out) {
     const int32_t w = s.srcWidth, h = s.srcHeight;
     if (s.tiling == 0) {
         // trunc(x) lies in 0 .. w-1 exactly when -1 < x < w (NaN fails too).
@@ -553,25 +553,67 @@ void SampleNearest(WarpStorage &st, int, int32_t y, Pixel *out) {
     }
 }
 
-// One footprint for the call: bilinear, or the kernel bank's filtered window.
-void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out) {
-    WarpState &s = *st.state;
-    if (first) PrepareAffine(st);
-    const SamplerMemory &m = *st.memory;
-    const int n = s.dstWidth;
-    Vec2 *pts = st.points;
-    RowPoints(s, pts, y, n);
-    s.map(s, pts, pts, n, false);
-    WarpSource src{*(*st.caches)[0], s.tiling};
+// The affine sampler over a span: bilinear, or the kernel bank's window.
+void AffineSpan(const WarpState &s, const SamplerMemory &m, const ScanCache &cache, const Vec2 *pts,
+                int n, Pixel *out) {
+    WarpSource src{cache, s.tiling};
     if (m.bilinear) {
         PickBilinearRow()(src, pts, n, out);
         return;
     }
     for (int i = 0; i < n; ++i) {
-        PrefetchSource(src.cache, pts, i, n);
+        PrefetchSource(cache, pts, i, n);
         const double x = pts[i].x, yy = pts[i].y;
         out[i] = std::isfinite(x) && std::isfinite(yy) ? Filtered(src, m, x, yy) : 0;
     }
+}
+
+using SpanFn = void (*)(const WarpState &s, const SamplerMemory &m, const ScanCache &cache,
+                        const Vec2 *pts, int n, Pixel *out);
+
+void NearestSpanFn(const WarpState &s, const SamplerMemory &, const ScanCache &cache,
+                   const Vec2 *pts, int n, Pixel *out) {
+    NearestSpan(s, cache, pts, n, out);
+}
+
+// Output row y from the band that holds it, sampling the next band first
+// when none does. Each pixel is computed exactly as row by row; only the
+// order in which pixels are visited changes.
+void RowFromBand(WarpStorage &st, int32_t y, Pixel *out, SpanFn span) {
+    WarpState &s = *st.state;
+    SamplerMemory &m = *st.memory;
+    const int n = s.dstWidth;
+    const size_t width = static_cast<size_t>(n);
+    if (m.bandRows <= 0 || y < m.bandFirst || y - m.bandFirst >= m.bandRows) {
+        const int rows = static_cast<int>(std::min<int64_t>(kBandRows, int64_t{s.dstHeight} - y));
+        m.bandFirst = y;
+        m.bandRows = std::max(rows, 1);
+        for (int r = 0; r < m.bandRows; ++r) {
+            Vec2 *pts = st.points + r * width;
+            RowPoints(s, pts, y + r, n);
+            s.map(s, pts, pts, n, false);
+        }
+        const ScanCache &cache = *(*st.caches)[0];
+        for (int x0 = 0; x0 < n; x0 += kStripColumns) {
+            const int count = std::min(kStripColumns, n - x0);
+            for (int r = 0; r < m.bandRows; ++r)
+                span(s, m, cache, st.points + r * width + x0, count, st.band + r * width + x0);
+        }
+    }
+    const Pixel *row = st.band + static_cast<size_t>(y - m.bandFirst) * width;
+    std::copy(row, row + n, out);
+}
+
+}  // namespace
+
+void SampleNearest(WarpStorage &st, int, int32_t y, Pixel *out) {
+    RowFromBand(st, y, out, NearestSpanFn);
+}
+
+// One footprint for the call: bilinear, or the kernel bank's filtered window.
+void SampleAffine(WarpStorage &st, int first, int32_t y, Pixel *out) {
+    if (first) PrepareAffine(st);
+    RowFromBand(st, y, out, AffineSpan);
 }
 
 }  // namespace kve

@@ -14,6 +14,13 @@ constexpr int kWeightEntries = 1024;
 constexpr int kKernelWindow = 10;  // taps at offsets -5 .. +4 on each axis
 constexpr int kKernelPhases = 16;  // quarter-pixel phase pairs
 
+// The nearest and affine samplers work ahead in bands of output rows, each
+// band in strips of columns, so that the source pixels one strip reads stay
+// in cache and in few pages for all the band's rows (a turned picture reads
+// each source row only along a short slanted run per output row).
+constexpr int kBandRows = 16;
+constexpr int kStripColumns = 64;
+
 // One filtered window of the affine sampler: per window row the first tap's
 // column offset and the tap count, and the weights (normalised to sum 1).
 struct WarpKernel {
@@ -30,12 +37,14 @@ struct SamplerMemory {
     double xExtent, yExtent;  // affine kernel mode: footprint half-extents
     double A, B, C;           // affine kernel mode: the footprint conic
     std::array<WarpKernel, kKernelPhases> bank;
+    int32_t bandFirst, bandRows;  // the output rows held in WarpStorage::band
 };
 
 // The driver's working storage for one call, carved from the job's scratch block.
 struct WarpStorage {
     WarpState *state;
-    Vec2 *points;     // three per output pixel (the EWA sampler's Jacobians)
+    Vec2 *points;     // kBandRows per output column (three for EWA's Jacobians)
+    Pixel *band;      // kBandRows output rows sampled ahead
     double *weights;  // the Gaussian weight table
     SamplerMemory *memory;
     const ScanCaches *caches;

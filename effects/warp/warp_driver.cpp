@@ -84,7 +84,8 @@ WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth) {
     const size_t width = dstWidth > 0 ? static_cast<size_t>(dstWidth) : 1;
     WarpStorage st{};
     st.state = plan.Take<WarpState>(1);
-    st.points = plan.Take<Vec2>(3 * width);
+    st.points = plan.Take<Vec2>(kBandRows * width);
+    st.band = plan.Take<Pixel>(kBandRows * width);
     st.weights = plan.Take<double>(kWeightEntries);
     st.memory = plan.Take<SamplerMemory>(1);
     return st;
@@ -98,6 +99,9 @@ size_t WarpScratch(const ArgBlock &, const ArgBlock &out) {
 
 void WarpRow(const WarpKindRow &kind, int first, int32_t y, Pixel *outRow, const ArgBlock &in,
              const ArgBlock &out) {
+    // A row without its working storage or its sources (a table row missing
+    // WarpScratch or WarpDriver) draws nothing rather than fault.
+    if (!in.job || !JobScratch(in) || !in.driverSlots[0]) return;
     ScratchPlan plan(JobScratch(in));
     WarpStorage st = WarpLayout(plan, out.imageWidth[0]);
     st.caches = static_cast<const ScanCaches *>(in.driverSlots[0]);

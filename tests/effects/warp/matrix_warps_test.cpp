@@ -186,6 +186,18 @@ TEST(MatrixWarps, HostileParametersFinish) {
             }
 }
 
+// An infinite matrix entry leaves the affine sampler's footprint without a
+// usable kernel: it says so, and the output is blank.
+TEST(MatrixWarps, KernelWithoutWeightsIsReported) {
+    Frame in = PictureFrame(32, 24, 10);
+    DiagCapture diag;
+    const std::string inf = "1" + std::string(400, '0');
+    const auto run = RunEffect("Xform " + inf + " 0 0 0 1 0 0 0 1 0 0 2", {&in}, 32, 24);
+    EXPECT_EQ(run.output, Frame(in.size(), 0));
+    ASSERT_FALSE(diag.Lines().empty());
+    EXPECT_EQ(diag.Lines()[0], "<Warp1>:  No filter");
+}
+
 // ---- golden frames --------------------------------------------------------------
 
 TEST(MatrixWarpsGolden, EveryRowAtEveryQuality) {

@@ -137,6 +137,19 @@ TEST(WarpDriver, FarAndNonFinitePositions) {
     }
 }
 
+TEST(ScanCache, RowsOutsideTheFrameAreReportedAndServedNearest) {
+    Frame in = NoiseFrame(5, 4, 9);
+    const ScanCache cache{in.data(), 5, 4};
+    DiagCapture diag;
+    EXPECT_EQ(ScanCache_GetLine(cache, 2), in.data() + 10);
+    EXPECT_TRUE(diag.Lines().empty());
+    EXPECT_EQ(ScanCache_GetLine(cache, -1), in.data());
+    EXPECT_EQ(ScanCache_GetLine(cache, 4), in.data() + 15);
+    EXPECT_EQ(ScanCache_GetLine(cache, INT64_MAX), in.data() + 15);
+    ASSERT_EQ(diag.Lines().size(), 3u);
+    EXPECT_EQ(diag.Lines()[0], "<ScanCache_GetLine>: Illegal row access");
+}
+
 int StopAtRow5(MonitorInfo *info, void *rows) {
     ++*static_cast<int *>(rows);
     return info->currentRow == 5 ? 0 : 1;

@@ -8,8 +8,10 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "effects/warp/closed_form.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -34,6 +36,27 @@ double UnitY(int32_t j) {
 }
 
 const char *const kSamplingQualities[] = {"0", "1", "2"};
+
+// The closed-form maps take points through the pixel/unit frames by their
+// scale-and-move form; it must agree with the general matrix mapping.
+TEST(NonlinearWarps, UnitFramesScaleAndMoveOnly) {
+    for (const auto &[w, h] : {std::pair{352, 240}, {720, 487}, {49, 49}, {1920, 1080}, {1, 3}}) {
+        Matrix3 toUnit, toPixel;
+        Matrix3_PixelToUnit(toUnit, w, h, 1.0);
+        Matrix3_UnitToPixel(toPixel, w, h, 1.0);
+        for (const Matrix3 &M : {toUnit, toPixel}) {
+            EXPECT_EQ(M.flags, kMatrixScale | kMatrixTranslate);
+            for (double x = -3; x < w + 3; x += 0.37) {
+                const Vec2 p{x, h - x * 0.61};
+                Vec2 general;
+                Matrix3_MapPoints(&general, M, &p, 1);
+                const Vec2 q = ScaleMove(M, p);
+                ASSERT_EQ(q.x, general.x) << w << "x" << h << " " << x;
+                ASSERT_EQ(q.y, general.y) << w << "x" << h << " " << x;
+            }
+        }
+    }
+}
 
 // ---- zero strength ------------------------------------------------------------
 

@@ -136,8 +136,7 @@ TEST(WarpFastPaths, WholeRowsOfEveryWidthMatchThePerPixelReference) {
     SetWarpWideVectors(true);
 }
 
-void RowsMatch(int32_t w, const std::vector<const char *> &params) {
-    constexpr int32_t h = 3;
+void RowsMatch(int32_t w, const std::vector<const char *> &params, int32_t h = 3) {
     constexpr uint32_t kGuard = 0xA5A5A5A5u;
     {
         Frame in = NoiseFrame(w, h, static_cast<uint32_t>(w));
@@ -163,6 +162,9 @@ void WholeRowsMatch() {
     for (int32_t w = 1; w <= 255; ++w)
         RowsMatch(w, {"0.93 0.95 7 0.031 -0.017 0 0", "1.2 0.8 -33 0.2 0.1 0 0",
                       "1 1 0 0.013 0.007 0 0", "0.9 1.1 -12 0.3 -0.2 0 1"});
+    // Several bands of rows (the last one short) and strips of columns.
+    for (int32_t w : {1, 63, 64, 65, 130, 255})
+        RowsMatch(w, {"0.93 0.95 7 0.031 -0.017 0 0", "0.9 1.1 -12 0.3 -0.2 0 1"}, 37);
     // On 64 columns, moves of 0.05 and 0.95 pixels put fractions on both
     // sides of the bilinear snap limits.
     RowsMatch(64, {"1 1 0 -0.0015625 0.0296875 0 0", "1 1 0 -0.0296875 0.0015625 0 0",

@@ -14,6 +14,7 @@
 #include "effects/point/random.h"
 #include "effects/wipe/blocks.h"
 #include "effects/wipe/wipe.h"
+#include "effects/wipe/wipe_commands.h"
 #include "interface/pixel.h"
 #include "support/frames.h"
 
@@ -235,11 +236,7 @@ TEST(BlockMixing, FastRowMatchesTheReference) {
 
 // ---- the effect through command texts ---------------------------------------------
 
-std::string BlockCommand(int32_t number, double progress, const std::string &rest) {
-    char head[64];
-    std::snprintf(head, sizeof head, "Wipe %d %g ", number, progress);
-    return head + rest;
-}
+using test::WipeCommand;
 
 const Pixel kA = PackPixel(200, 200, 100, 40), kB = PackPixel(100, 100, 50, 240);
 
@@ -261,9 +258,8 @@ TEST(BlockWipeEffect, HeadRevealsHalfTheGridAtHalfWay) {
     const int32_t w = 352, h = 240;
     Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
     for (int32_t number : BlockWipeNumbers()) {
-        const auto run =
-            test::RunEffect(BlockCommand(number, 0.5, "0 [0 0] 1 1 0 [16 16] 0 [(argb) 255 0 0 0]"),
-                            {&a, &b}, w, h);
+        const auto run = test::RunEffect(
+            WipeCommand(number, 0.5, "0 [0 0] 1 1 0 [16 16] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
         // 22 x 15 blocks; Ease(0.5) * (1 + 0.00001) * 330 = 165.0016: 165 places.
         // Every other pixel is B: no block is in transition with so thin a band.
         const int blocks = CountBlocksOfA(run.output, w, h, 16, 16);
@@ -287,11 +283,11 @@ TEST(BlockWipeEffect, EndsShowBAndAWordForWord) {
     for (int32_t number : BlockWipeNumbers())
         for (const char *rest : {"0.3 [0 0] 1 1 0 [8 6] 1.5 [(argb) 255 1 2 3]",
                                  "0 [0 0] 1 1 0 [0 0] 0 [(argb) 255 1 2 3]"}) {
-            EXPECT_EQ(test::RunEffect(BlockCommand(number, 0, rest), {&a, &b}, w, h).output, b)
+            EXPECT_EQ(test::RunEffect(WipeCommand(number, 0, rest), {&a, &b}, w, h).output, b)
                 << number;
-            EXPECT_EQ(test::RunEffect(BlockCommand(number, 1, rest), {&a, &b}, w, h).output, a)
+            EXPECT_EQ(test::RunEffect(WipeCommand(number, 1, rest), {&a, &b}, w, h).output, a)
                 << number;
-            EXPECT_EQ(test::RunEffect(BlockCommand(number, 7, rest), {&a, &b}, w, h).output, a)
+            EXPECT_EQ(test::RunEffect(WipeCommand(number, 7, rest), {&a, &b}, w, h).output, a)
                 << number;
         }
 }
@@ -302,14 +298,14 @@ TEST(BlockWipeEffect, NarrowLastColumnAndBlockSizeZero) {
     Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
     // 353 (rows right to left): Ease(0.25) * 8 = 1 place, the top-right block.
     const auto run = test::RunEffect(
-        BlockCommand(353, 0.25, "0 [0 0] 1 1 0 [16 16] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
+        WipeCommand(353, 0.25, "0 [0 0] 1 1 0 [16 16] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x)
             EXPECT_EQ(run.output[static_cast<size_t>(y) * w + x], x >= 48 && y < 16 ? kA : kB)
                 << x << " " << y;
     // Blocks of 0 x 0 are blocks of one pixel: 1000 places, half of them at half way.
     const auto pixels = test::RunEffect(
-        BlockCommand(352, 0.5, "0 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
+        WipeCommand(352, 0.5, "0 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
     for (size_t i = 0; i < pixels.output.size(); ++i)
         ASSERT_EQ(pixels.output[i], i < 500 ? kA : kB) << i;
 }
@@ -322,7 +318,7 @@ TEST(BlockWipeEffect, SoftBandMixesThroughTheBorderColour) {
     const int32_t w = 16, h = 8;
     Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
     const auto run = test::RunEffect(
-        BlockCommand(352, 0.5, "1 [0 0] 1 1 0 [8 8] 0.5 [(argb) 255 255 255 255]"), {&a, &b}, w, h);
+        WipeCommand(352, 0.5, "1 [0 0] 1 1 0 [8 8] 0.5 [(argb) 255 255 255 255]"), {&a, &b}, w, h);
     // g = 1.5 * 127 = 190.5; wA = (190.5 - 127.5)/255 = 63/255, wB = 1 - 190.5/255 = 64.5/255,
     // wC = 127.5/255. Red: 63/255*200 + 64.5/255*100 + 127.5 = 202.2; green 24.7 + 12.6 +
     // 127.5 = 164.9; blue 9.9 + 60.7 + 127.5 = 198.1; alpha 63 + 0.5 -> 63.
@@ -331,9 +327,9 @@ TEST(BlockWipeEffect, SoftBandMixesThroughTheBorderColour) {
         for (int32_t x = 0; x < w; ++x)
             EXPECT_EQ(run.output[static_cast<size_t>(y) * w + x], x < 8 ? mixed : kB) << x;
     // With a band below 1 the same place is fully A at once.
-    const auto hard = test::RunEffect(
-        BlockCommand(352, 0.5, "0.2 [0 0] 1 1 0 [8 8] 0.5 [(argb) 255 255 255 255]"), {&a, &b}, w,
-        h);
+    const auto hard =
+        test::RunEffect(WipeCommand(352, 0.5, "0.2 [0 0] 1 1 0 [8 8] 0.5 [(argb) 255 255 255 255]"),
+                        {&a, &b}, w, h);
     EXPECT_EQ(CountBlocksOfA(hard.output, w, h, 8, 8), 1);
 }
 
@@ -343,7 +339,7 @@ TEST(BlockWipeEffect, HugeBorderOnManyBlocksStaysInRange) {
     const int32_t w = 300, h = 200;
     Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
     const auto run = test::RunEffect(
-        BlockCommand(301, 0.5, "0.1 [0 0] 1 1 0 [1 1] 99999999999999999999 [(argb) 255 0 0 0]"),
+        WipeCommand(301, 0.5, "0.1 [0 0] 1 1 0 [1 1] 99999999999999999999 [(argb) 255 0 0 0]"),
         {&a, &b}, w, h);
     // head = 0.5 * 1e20 * 60000, spread = 1e20 * 60000: every block started,
     // all at level trunc(0.5 * 255) = 127, whose weights give B's share 0 and A's 0.
@@ -358,7 +354,7 @@ TEST(BlockWipeEffect, UnknownBlockNumbersDrawNothing) {
     for (int number : {307, 318, 330, 346, 354, 408, 411, 99999}) {
         test::DiagCapture diag;
         const auto run =
-            test::RunEffect(BlockCommand(number, 0.5, "0.1 [0 0] 1 1 0 [4 4] 0 [(argb) 255 0 0 0]"),
+            test::RunEffect(WipeCommand(number, 0.5, "0.1 [0 0] 1 1 0 [4 4] 0 [(argb) 255 0 0 0]"),
                             {&a, &b}, 20, 10);
         EXPECT_EQ(run.result, 0);
         EXPECT_EQ(run.output, test::FilledFrame(20, 10, 0xDEADBEEF)) << number;
@@ -372,7 +368,7 @@ TEST(BlockWipeEffect, OutputMaySharePixelsWithEitherInput) {
     Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
     for (int number : {302, 344, 410}) {
         const std::string command =
-            BlockCommand(number, 0.6, "0.4 [0 0] 1 1 0 [5 4] 0.8 [(argb) 255 9 9 9]");
+            WipeCommand(number, 0.6, "0.4 [0 0] 1 1 0 [5 4] 0.8 [(argb) 255 9 9 9]");
         Rand_Seed(5);
         const auto separate = test::RunEffect(command, {&a, &b}, w, h);
         for (int into : {0, 1}) {
@@ -395,19 +391,19 @@ TEST(BlockRandomOrders, SeedIsPerThreadAndRepeatsWhat410Began) {
     std::thread([&] {
         // A new thread starts with the seed 0: 409 is the same frame every time.
         EXPECT_EQ(KeptBlockSeed(), 0u);
-        const Frame first = test::RunEffect(BlockCommand(409, 0.4, rest), {&a, &b}, w, h).output;
-        EXPECT_EQ(test::RunEffect(BlockCommand(409, 0.4, rest), {&a, &b}, w, h).output, first);
+        const Frame first = test::RunEffect(WipeCommand(409, 0.4, rest), {&a, &b}, w, h).output;
+        EXPECT_EQ(test::RunEffect(WipeCommand(409, 0.4, rest), {&a, &b}, w, h).output, first);
         EXPECT_EQ(KeptBlockSeed(), 0u);
 
         // 410 draws a seed from the thread's random source and keeps it; 409
         // then reveals the blocks 410 began with, and more of them later.
         Rand_Seed(77);
-        const Frame fresh = test::RunEffect(BlockCommand(410, 0.3, rest), {&a, &b}, w, h).output;
+        const Frame fresh = test::RunEffect(WipeCommand(410, 0.3, rest), {&a, &b}, w, h).output;
         const uint32_t seed = KeptBlockSeed();
         Rand_Seed(77);
         EXPECT_EQ(static_cast<uint32_t>(Rand_Next()), seed);
-        EXPECT_EQ(test::RunEffect(BlockCommand(409, 0.3, rest), {&a, &b}, w, h).output, fresh);
-        const Frame later = test::RunEffect(BlockCommand(409, 0.6, rest), {&a, &b}, w, h).output;
+        EXPECT_EQ(test::RunEffect(WipeCommand(409, 0.3, rest), {&a, &b}, w, h).output, fresh);
+        const Frame later = test::RunEffect(WipeCommand(409, 0.6, rest), {&a, &b}, w, h).output;
         for (size_t i = 0; i < fresh.size(); ++i)
             if (fresh[i] == a[i] && fresh[i] != b[i]) {
                 ASSERT_EQ(later[i], a[i]) << i;
@@ -417,7 +413,7 @@ TEST(BlockRandomOrders, SeedIsPerThreadAndRepeatsWhat410Began) {
         // Another thread's 410 leaves this thread's seed alone.
         std::thread([&] {
             EXPECT_EQ(KeptBlockSeed(), 0u);
-            test::RunEffect(BlockCommand(410, 0.3, rest), {&a, &b}, w, h);
+            test::RunEffect(WipeCommand(410, 0.3, rest), {&a, &b}, w, h);
         }).join();
         EXPECT_EQ(KeptBlockSeed(), seed);
     }).join();
@@ -472,7 +468,7 @@ TEST(BlockWipeEffect, EightThreadsAtOnceGiveTheSingleThreadFrames) {
     std::vector<std::string> commands;
     for (int32_t number : BlockWipeNumbers())
         commands.push_back(
-            BlockCommand(number, 0.55, "0.5 [0 0] 1 1 0 [3 2] 0.7 [(argb) 255 0 9 9]"));
+            WipeCommand(number, 0.55, "0.5 [0 0] 1 1 0 [3 2] 0.7 [(argb) 255 0 9 9]"));
     auto runAll = [&] {
         Rand_Seed(1);
         std::vector<std::string> sums;
@@ -512,7 +508,7 @@ TEST(BlockWipeGolden, EveryNumberAtThreeProgressValuesSoftAndHard) {
                     {"soft", "0.5 [0 0] 1 1 0 [16 12] 0.8 [(argb) 255 255 240 32]"},
                     {"hard", "0.05 [0 0] 1 1 0 [10 10] 0.02 [(argb) 255 255 240 32]"}};
                 for (auto [name, rest] : settings) {
-                    const auto run = test::RunEffect(BlockCommand(number, p, rest), {&a, &b}, w, h);
+                    const auto run = test::RunEffect(WipeCommand(number, p, rest), {&a, &b}, w, h);
                     char key[48];
                     std::snprintf(key, sizeof key, "wipe_%d_p%g_%s", number, p, name);
                     const std::string sum = test::Checksum(run.output);

@@ -11,6 +11,7 @@
 
 #include "effects/wipe/circles.h"
 #include "effects/wipe/wipe.h"
+#include "effects/wipe/wipe_commands.h"
 #include "engine/scratch.h"
 #include "interface/pixel.h"
 #include "support/frames.h"
@@ -20,11 +21,7 @@ namespace {
 
 using test::Frame;
 
-std::string Command(int32_t number, double progress, const std::string &rest) {
-    char head[64];
-    std::snprintf(head, sizeof head, "Wipe %d %g ", number, progress);
-    return head + rest;
-}
+using test::WipeCommand;
 
 WipeRowArgs Args(int32_t number, double progress, int32_t w, int32_t h, double edge) {
     WipeRowArgs args;
@@ -76,7 +73,7 @@ TEST(CircleShapes, WorkedKeysOfTheCircle) {
     // The same pixel through the effect: mixed by that key, alpha the key.
     Frame a = test::FilledFrame(200, 150, kA), b = test::FilledFrame(200, 150, kB);
     const auto run = test::RunEffect(
-        Command(119, 0.5, "0.1 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, 200, 150);
+        WipeCommand(119, 0.5, "0.1 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, 200, 150);
     // 0.71875*200 + 0.28125*100 = 171.875; 71.875 + 14.0625 = 85.9; 28.75 + 67.5 = 96.25;
     // alpha 183.28 + 0.5 -> 183.
     EXPECT_EQ(run.output[75 * 200 + 160], PackPixel(183, 171, 85, 96));
@@ -108,7 +105,7 @@ TEST(CircleShapes, ProgressZeroShowsBAndOneShowsA) {
             for (int end : {0, 1}) {
                 if (end == 1 && rest[2] == '1') continue;
                 const Frame &source = end ? a : b;
-                const auto run = test::RunEffect(Command(number, end, rest), {&a, &b}, w, h);
+                const auto run = test::RunEffect(WipeCommand(number, end, rest), {&a, &b}, w, h);
                 for (size_t i = 0; i < source.size(); ++i) {
                     const Pixel got = run.output[i], want = source[i];
                     if (got == want) continue;
@@ -136,7 +133,8 @@ TEST(CircleShapes, ShapesGrowFromThePatternCentreAndAreStretchedAsNamed) {
     Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
     const std::string rest = "0.02 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]";
     auto extent = [&](int32_t number, double p, const std::string &r) {
-        return ExtentOfA(test::RunEffect(Command(number, p, r), {&a, &b}, w, h).output, a, w, h);
+        return ExtentOfA(test::RunEffect(WipeCommand(number, p, r), {&a, &b}, w, h).output, a, w,
+                         h);
     };
     // The circle is round and grows.
     const auto small = extent(119, 0.3, rest), large = extent(119, 0.6, rest);
@@ -155,10 +153,10 @@ TEST(CircleShapes, ShapesGrowFromThePatternCentreAndAreStretchedAsNamed) {
 
     // The circle follows the centre: [0.5 0] is a quarter of the width to the right.
     const auto moved = test::RunEffect(
-        Command(119, 0.2, "0.02 [0.5 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
+        WipeCommand(119, 0.2, "0.02 [0.5 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
     EXPECT_EQ(moved.output[120 * w + 180], kA);
     EXPECT_EQ(moved.output[120 * w + 120], kB);
-    const auto centred = test::RunEffect(Command(119, 0.2, rest), {&a, &b}, w, h);
+    const auto centred = test::RunEffect(WipeCommand(119, 0.2, rest), {&a, &b}, w, h);
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x + 60 < w; ++x)
             ASSERT_EQ(moved.output[static_cast<size_t>(y) * w + x + 60],
@@ -315,7 +313,7 @@ TEST(CircleWipeEffect, RowsWiderThanTheOldLimitWork) {
     const int32_t w = 20000, h = 4;
     Frame a = test::FilledFrame(w, h, kA), b = test::FilledFrame(w, h, kB);
     const auto run = test::RunEffect(
-        Command(119, 0.02, "0.001 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
+        WipeCommand(119, 0.02, "0.001 [0 0] 1 1 0 [0 0] 0 [(argb) 255 0 0 0]"), {&a, &b}, w, h);
     // Radius 0.02 * (V + E) = 200.4 about (10000, 2): A in the middle, B far out.
     for (int32_t y = 0; y < h; ++y) {
         const size_t row = static_cast<size_t>(y) * w;
@@ -370,31 +368,13 @@ TEST(CircleGenerator, DegenerateFiguresAreGuarded) {
               "0.0000001 [99999999999 0] 0.00000000001 99999999999 1000 [0 0] 0 [(argb) 1 2 3 4]",
               "0.2 [0 0] 1 1 0 [0 0] 99999999999999999999 [(argb) 1 2 3 4]"})
             for (double p : {-3.0, 0.0, 0.5, 1.0, 40.0})
-                EXPECT_EQ(test::RunEffect(Command(number, p, rest), {&a, &b}, 9, 7).result, 0);
+                EXPECT_EQ(test::RunEffect(WipeCommand(number, p, rest), {&a, &b}, 9, 7).result, 0);
 }
 
 // ---- golden frames --------------------------------------------------------------
 
 TEST(CircleWipeGolden, EveryNumberAtThreeProgressValuesAndTransformed) {
-    const int32_t w = 128, h = 96;
-    Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
-    test::GoldenFile golden("wipe_circles.txt");
-    const std::string colour = " [8 8] 0.02 [(argb) 255 255 240 32]";
-    for (int32_t number : CircleWipeNumbers()) {
-        for (double p : {0.25, 0.5, 0.75}) {
-            const auto run =
-                test::RunEffect(Command(number, p, "0.05 [0 0] 1 1 0" + colour), {&a, &b}, w, h);
-            char key[32];
-            std::snprintf(key, sizeof key, "wipe_%d_p%g", number, p);
-            const std::string sum = test::Checksum(run.output);
-            EXPECT_EQ(golden.Expect(key, sum), sum) << key;
-        }
-        const auto turned = test::RunEffect(
-            Command(number, 0.5, "0.08 [0.1 -0.05] 1.5 0.8 30" + colour), {&a, &b}, w, h);
-        const std::string key = "wipe_" + std::to_string(number) + "_transformed";
-        const std::string sum = test::Checksum(turned.output);
-        EXPECT_EQ(golden.Expect(key, sum), sum) << key;
-    }
+    test::ExpectWipeGoldens("wipe_circles.txt", CircleWipeNumbers());
 }
 
 }  // namespace

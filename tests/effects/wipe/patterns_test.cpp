@@ -13,6 +13,7 @@
 
 #include "effects/wipe/patterns.h"
 #include "effects/wipe/wipe.h"
+#include "effects/wipe/wipe_commands.h"
 #include "interface/pixel.h"
 #include "support/frames.h"
 
@@ -21,11 +22,7 @@ namespace {
 
 using test::Frame;
 
-std::string Command(int32_t number, double progress, const std::string &rest) {
-    char head[64];
-    std::snprintf(head, sizeof head, "Wipe %d %g ", number, progress);
-    return head + rest;
-}
+using test::WipeCommand;
 
 // The numbers the edge generator draws.
 std::vector<int32_t> ExpectedNumbers() {
@@ -98,7 +95,7 @@ TEST(WipePatterns, ProgressZeroShowsBAndOneShowsA) {
         const bool exact = number <= 26;
         for (int end : {0, 1}) {
             const Frame &source = end ? a : b;
-            const auto run = test::RunEffect(Command(number, end, rest), {&a, &b}, w, h);
+            const auto run = test::RunEffect(WipeCommand(number, end, rest), {&a, &b}, w, h);
             if (exact) {
                 EXPECT_EQ(run.output, source) << number << " at " << end;
                 continue;
@@ -153,7 +150,7 @@ struct Sides {
 };
 
 std::string Sharp(int32_t number, double progress, const std::string &transform = "[0 0] 1 1 0") {
-    return Command(number, progress, "0 " + transform + " [1 1] 0 [(argb) 255 0 0 0]");
+    return WipeCommand(number, progress, "0 " + transform + " [1 1] 0 [(argb) 255 0 0 0]");
 }
 
 TEST(WipeGeometry, BarsAndBoxesAtHalfWay) {
@@ -255,9 +252,9 @@ TEST(WipeGeometry, FixedNumbers211And212RunFromBToA) {
     Frame b = test::FilledFrame(80, 60, PackPixel(255, 5, 60, 90));
     for (int32_t number : {211, 212}) {
         for (int end : {0, 1}) {
-            const auto run =
-                test::RunEffect(Command(number, end, "0.05 [0 0] 1 1 0 [1 1] 0 [(argb) 0 0 0 0]"),
-                                {&a, &b}, 80, 60);
+            const auto run = test::RunEffect(
+                WipeCommand(number, end, "0.05 [0 0] 1 1 0 [1 1] 0 [(argb) 0 0 0 0]"), {&a, &b}, 80,
+                60);
             int same = 0;
             for (Pixel p : run.output)
                 same += (p == (end ? a[0] : b[0]));
@@ -387,8 +384,8 @@ TEST(WipeGenerator, SixteenthSpanTakesTheRestOfTheRow) {
     EXPECT_GT(hardKeys, 0);  // the merged span holds stretches a hard run would have copied
 
     Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
-    const auto run = test::RunEffect(Command(73, p, "0.004 [0 0] 1 1 90 [1 1] 0 [(argb) 0 0 0 0]"),
-                                     {&a, &b}, w, h);
+    const auto run = test::RunEffect(
+        WipeCommand(73, p, "0.004 [0 0] 1 1 90 [1 1] 0 [(argb) 0 0 0 0]"), {&a, &b}, w, h);
     for (int32_t x = start; x < w; ++x) {
         const float k = gen.scratch.keys[x];
         EXPECT_EQ(AlphaOf(run.output[static_cast<size_t>(crowded) * w + x]),
@@ -426,9 +423,9 @@ TEST(WipeGenerator, RowShortcutsAgreeWithTheGeneralPath) {
         for (double p : {0.3, 0.55, 0.81})
             for (const std::string scale : {"1 1", "1.3 0.6"}) {
                 auto frame = [&](const std::string &rotation) {
-                    return test::RunEffect(Command(number, p,
-                                                   "0.07 [0.1 0.2] " + scale + " " + rotation +
-                                                       " [1 1] 0.01 [(argb) 255 255 0 0]"),
+                    return test::RunEffect(WipeCommand(number, p,
+                                                       "0.07 [0.1 0.2] " + scale + " " + rotation +
+                                                           " [1 1] 0.01 [(argb) 255 255 0 0]"),
                                            {&a, &b}, w, h)
                         .output;
                 };
@@ -489,25 +486,7 @@ TEST(WipeGenerator, PairKeyLoopMatchesTheReference) {
 // ---- golden frames --------------------------------------------------------------
 
 TEST(WipeGolden, EveryNumberAtThreeProgressValuesAndTransformed) {
-    const int32_t w = 128, h = 96;
-    Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
-    test::GoldenFile golden("wipe.txt");
-    const std::string colour = " [8 8] 0.02 [(argb) 255 255 240 32]";
-    for (int32_t number : EdgeNumbers()) {
-        for (double p : {0.25, 0.5, 0.75}) {
-            const auto run =
-                test::RunEffect(Command(number, p, "0.05 [0 0] 1 1 0" + colour), {&a, &b}, w, h);
-            char key[32];
-            std::snprintf(key, sizeof key, "wipe_%d_p%g", number, p);
-            const std::string sum = test::Checksum(run.output);
-            EXPECT_EQ(golden.Expect(key, sum), sum) << key;
-        }
-        const auto turned = test::RunEffect(
-            Command(number, 0.5, "0.08 [0.1 -0.05] 1.5 0.8 30" + colour), {&a, &b}, w, h);
-        const std::string key = "wipe_" + std::to_string(number) + "_transformed";
-        const std::string sum = test::Checksum(turned.output);
-        EXPECT_EQ(golden.Expect(key, sum), sum) << key;
-    }
+    test::ExpectWipeGoldens("wipe.txt", EdgeNumbers());
 }
 
 }  // namespace

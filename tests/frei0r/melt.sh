@@ -34,12 +34,23 @@ mix() {
     shift 2
     local file
     file=$(plugin_file "$effect")
-    rm -f out_*.png
-    melt -profile "$PWD/profile" a.png out=4 -track b.png out=4 \
-        -transition "frei0r.$file" in=0 out=4 a_track=0 b_track=1 "$@" \
-        "$progress=0=0;4=1" \
-        -consumer avformat:out_%02d.png vcodec=png pix_fmt=rgba >melt.log 2>&1 ||
-        fail "melt failed: $(cat melt.log)"
+    # The consumer renders every frame in order (real_time=0: none is dropped
+    # under load). On a loaded machine melt now and then hangs at the end of a
+    # render or ends without writing its frames: such a run is tried again,
+    # up to three times; what it does write must still match exactly.
+    local attempt status
+    for attempt in 1 2 3; do
+        rm -f out_*.png
+        status=0
+        timeout 30 melt -profile "$PWD/profile" avformat:a.png out=4 -track avformat:b.png out=4 \
+            -transition "frei0r.$file" in=0 out=4 a_track=0 b_track=1 "$@" \
+            "$progress=0=0;4=1" \
+            -consumer avformat:out_%02d.png vcodec=png pix_fmt=rgba real_time=0 \
+            </dev/null >melt.log 2>&1 || status=$?
+        [ "$status" -eq 0 ] && [ -f out_05.png ] && break
+        echo "note: melt run $attempt of frei0r.$file ended with status $status and $(ls out_*.png 2>/dev/null | wc -l) frames"
+    done
+    [ "$status" -eq 0 ] || fail "melt failed ($status): $(cat melt.log)"
     for frame in 0 1 2 3 4; do
         local out params command
         out=$(printf 'out_%02d.png' $((frame + 1)))

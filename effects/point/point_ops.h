@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 
 namespace kve {
@@ -41,20 +42,20 @@ KVE_LINE_OP(MirrorVLineOp);
 void MirrorVDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
                    ArgBlock &out);
 
-// Row kernels behind the line ops: the plain per-pixel reference and the
-// variant the line op runs, which must give identical words.
+// Row kernels behind the line ops: the plain per-pixel reference and the rows
+// the line op runs at each CPU level, which must all give identical words.
 using TwoFrameRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int32_t n);
 using OneFrameRow = void (*)(const Pixel *a, Pixel *out, int32_t n);
 
 struct TwoFrameKernel {
     const char *name;
     TwoFrameRow reference;
-    TwoFrameRow fast;
+    CpuRows<TwoFrameRow> rows;
 };
 struct OneFrameKernel {
     const char *name;
     OneFrameRow reference;
-    OneFrameRow fast;
+    CpuRows<OneFrameRow> rows;
 };
 
 std::span<const TwoFrameKernel> TwoFrameKernels();

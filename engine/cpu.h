@@ -1,0 +1,46 @@
+// The instruction sets the library's fast rows may use, and the one place
+// that decides which of them run.
+//
+// Every family with optimised rows keeps one table of row functions per
+// level, filled at compile time from its plain rows upwards (a level with no
+// row of its own inherits the one below), and picks its table with
+// ActiveCpuLevel(). The level is read from the CPU once, lowered by the
+// environment variable KVE_CPU ("scalar", "sse2", "avx2" or "avx512") so a
+// user can reproduce any path, and never raised above what the CPU has.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kve {
+
+enum class CpuLevel : uint8_t { kScalar, kSse2, kAvx2, kAvx512 };
+inline constexpr int kCpuLevels = 4;
+
+// What this CPU can run: AVX-512 means F, BW, DQ and VL together.
+CpuLevel DetectedCpuLevel();
+// The level the rows run at: the detected one, capped by KVE_CPU.
+CpuLevel ActiveCpuLevel();
+// Caps the active level for the rest of the process (tests reproducing a
+// path); a cap above the CPU's level gives the CPU's level.
+void SetCpuLevelCap(CpuLevel cap);
+
+std::string_view CpuLevelName(CpuLevel level);
+// The level a KVE_CPU text names; `fallback` for anything else.
+CpuLevel CpuLevelFromName(std::string_view name, CpuLevel fallback);
+
+inline constexpr int LevelIndex(CpuLevel level) {
+    return static_cast<int>(level);
+}
+
+// A family's rows, one set per level (a level without rows of its own holds
+// the set of the level below); Pick returns the set of the active level.
+template <class Rows>
+struct CpuRows {
+    Rows byLevel[kCpuLevels];
+
+    const Rows &For(CpuLevel level) const { return byLevel[LevelIndex(level)]; }
+    const Rows &Pick() const { return For(ActiveCpuLevel()); }
+};
+
+}  // namespace kve

@@ -36,6 +36,25 @@ KVE_LINE_OP(AddNoiseLineOp);
 KVE_LINE_OP(MulNoiseLineOp);
 size_t AddNoiseScratch(const ArgBlock &in, const ArgBlock &out);
 size_t MulNoiseScratch(const ArgBlock &in, const ArgBlock &out);
+// Noise rows: the reference steps the generator once per draw; the rows per
+// CPU level must give the same words and leave the same state behind.
+using AddNoiseRow = void (*)(const uint8_t *increment, uint32_t &state, const Pixel *src,
+                             Pixel *dst, int32_t n);
+using MulNoiseRow = void (*)(const double *factor, uint32_t &state, const Pixel *src, Pixel *dst,
+                             int32_t n);
+struct AddNoiseKernel {
+    AddNoiseRow reference;
+    CpuRows<AddNoiseRow> rows;
+};
+struct MulNoiseKernel {
+    MulNoiseRow reference;
+    CpuRows<MulNoiseRow> rows;
+};
+struct NoiseKernels {
+    AddNoiseKernel addGrey, addColour;  // increment table of 32768 + 3 bytes
+    MulNoiseKernel mul;                 // factor table of 32768 doubles
+};
+NoiseKernels NoiseRowKernels();
 KVE_LINE_OP(MirrorHLineOp);
 KVE_LINE_OP(MirrorVLineOp);
 // Hands the line op input row H - 1 - y for output row y.

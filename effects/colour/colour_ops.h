@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 
 namespace kve {
@@ -32,6 +33,36 @@ KVE_LINE_OP(ExtractLineOp);
 size_t LumaKeyScratch(const ArgBlock &in, const ArgBlock &out);
 size_t ChromaKeyScratch(const ArgBlock &in, const ArgBlock &out);
 size_t ExtractScratch(const ArgBlock &in, const ArgBlock &out);
+
+// The keys' per-call state and rows: the plain reference and the rows per CPU
+// level, which must give identical words.
+struct LumaKeyState {
+    Pixel mask[256];  // by the brightest of red, green and blue
+    int32_t lo, hi;   // the keyed-out band, within -1..256
+};
+struct ChromaKeyState {
+    double red, green, blue;
+    double threshold;  // squared distance at or below which a colour keys out
+    int32_t limit;     // the same test on whole distances: keyed out at or below
+};
+struct ExtractState {
+    Pixel fill;
+    int32_t width;
+};
+void BuildLumaKey(double level, double tolerance, LumaKeyState &state);
+void BuildChromaKey(Pixel key, double tolerance, ChromaKeyState &state);
+template <class State>
+struct KeyKernel {
+    using Row = void (*)(const State &state, const Pixel *src, Pixel *dst, int32_t n);
+    Row reference;
+    CpuRows<Row> rows;
+};
+struct KeyKernels {
+    KeyKernel<LumaKeyState> lumaKey;
+    KeyKernel<ChromaKeyState> chromaKey;
+    KeyKernel<ExtractState> extract;
+};
+KeyKernels KeyRowKernels();
 
 // Mixes (mixes.cpp): one frame scaled, two frames mixed, a foreground laid
 // over a background through a key.

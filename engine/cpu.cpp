@@ -12,7 +12,8 @@ CpuLevel ReadCpu() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
+        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512vbmi"))
         return CpuLevel::kAvx512;
     if (__builtin_cpu_supports("avx2")) return CpuLevel::kAvx2;
     if (__builtin_cpu_supports("sse2")) return CpuLevel::kSse2;

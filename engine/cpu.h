@@ -17,7 +17,9 @@ namespace kve {
 enum class CpuLevel : uint8_t { kScalar, kSse2, kAvx2, kAvx512 };
 inline constexpr int kCpuLevels = 4;
 
-// What this CPU can run: AVX-512 means F, BW, DQ and VL together.
+// What this CPU can run: AVX-512 means F, BW, DQ, VL and VBMI together (the
+// byte permutes look up whole 256-entry byte tables in registers); a CPU
+// with AVX-512 but not all of these runs the AVX2 rows.
 CpuLevel DetectedCpuLevel();
 // The level the rows run at: the detected one, capped by KVE_CPU.
 CpuLevel ActiveCpuLevel();

@@ -73,6 +73,42 @@ size_t FadeScratch(const ArgBlock &in, const ArgBlock &out);
 size_t DissolveScratch(const ArgBlock &in, const ArgBlock &out);
 size_t CompositeScratch(const ArgBlock &in, const ArgBlock &out);
 
+// Dissolve's per-call tables and its row: every byte is a[A] + b[B]. A table
+// trunc(v * m) is also (v * M) >> 24 for a whole M, but for at most a few
+// bytes that are one off; M and those bytes are found and checked for every
+// byte when the tables are built, and the AVX2 row uses them (the reference
+// where no scale fits); the AVX-512 row looks the bytes up in registers.
+struct FixedScale {
+    static constexpr int kMaxBumps = 6;
+    int32_t high = 0, low = 0;  // M = high * 65536 + low
+    bool exact = false;         // with the bumps, equals the table for every v
+    int32_t bumps = 0;
+    int16_t bumpByte[kMaxBumps] = {}, bump[kMaxBumps] = {};  // byte, and +1 or -1
+};
+struct DissolveTables {
+    int32_t a[256];                              // trunc(v * mix)
+    int32_t b[256];                              // trunc(v * (1 - mix))
+    alignas(64) uint8_t byteA[256], byteB[256];  // the same as bytes
+    int32_t width;                               // the narrower input
+    FixedScale scaleA, scaleB;
+};
+void BuildDissolveTables(double mix, DissolveTables &t);
+using DissolveRow = void (*)(const DissolveTables &t, const Pixel *a, const Pixel *b, Pixel *out,
+                             int32_t n);
+struct DissolveKernel {
+    DissolveRow reference;
+    CpuRows<DissolveRow> rows;
+};
+DissolveKernel DissolveKernels();
+
+// Fade's row: every byte replaced through a 256-entry table.
+using FadeRow = void (*)(const uint8_t *table, const Pixel *src, Pixel *dst, int32_t n);
+struct FadeKernel {
+    FadeRow reference;
+    CpuRows<FadeRow> rows;
+};
+FadeKernel FadeKernels();
+
 // Composite's per-call tables, by key alpha, and its row: F over G through
 // K's alpha. The plain reference and the variant the line op runs must give
 // identical words.

@@ -220,7 +220,7 @@ inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
 #pragma GCC pop_options
 
 #pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
+#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")
 namespace avx512 {
 using Vec = __m512i;
 constexpr int32_t kLanes = 16;

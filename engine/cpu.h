@@ -45,4 +45,11 @@ struct CpuRows {
     const Rows &Pick() const { return For(ActiveCpuLevel()); }
 };
 
+// A family whose fastest row is its SSE2 one: every level from SSE2 up runs
+// it, the scalar level the reference.
+template <class Row>
+constexpr CpuRows<Row> Sse2Rows(Row reference, Row sse2) {
+    return {{reference, sse2, sse2, sse2}};
+}
+
 }  // namespace kve

@@ -134,6 +134,10 @@ std::vector<Pair> Pairs() {
         {"Wipe 128 (star)", "Wipe 128" + wipeTail, 2, "frame copy", copy},
         {"Wipe 201 (clock)", "Wipe 201" + wipeTail, 2, "frame copy", copy},
         {"Wipe 73 (zig-zag)", "Wipe 73" + wipeTail, 2, "frame copy", copy},
+        {"Wipe 119 (circle)", "Wipe 119" + wipeTail, 2, "frame copy", copy},
+        {"Wipe 122 (eye)", "Wipe 122" + wipeTail, 2, "frame copy", copy},
+        {"Wipe 301 (blocks)", "Wipe 301 0.5 0.5 [0 0] 1 1 0 [16 16] 0.8 [(argb) 255 255 255 255]",
+         2, "frame copy", copy},
     };
 }
 

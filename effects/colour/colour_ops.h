@@ -22,7 +22,7 @@ using GradientRow = void (*)(const float *left, const float *span, const float *
                              int32_t n);
 struct GradientKernel {
     GradientRow reference;
-    GradientRow fast;
+    CpuRows<GradientRow> rows;  // the SSE2 row from SSE2 up
 };
 GradientKernel Color4Kernel();
 
@@ -122,7 +122,7 @@ using CompositeRow = void (*)(const CompositeTables &t, const Pixel *fg, const P
                               const Pixel *key, Pixel *out, int32_t n);
 struct CompositeKernel {
     CompositeRow reference;
-    CompositeRow fast;
+    CpuRows<CompositeRow> rows;
 };
 CompositeKernel CompositeKernels();
 

@@ -467,6 +467,9 @@ constexpr BlockMixRow MixBlockFast = MixBlockReference;
 
 #endif
 
+constexpr CpuRows<BlockMixRow> kBlockMixRows =
+    Sse2Rows<BlockMixRow>(MixBlockReference, MixBlockFast);
+
 bool SetUpBlockWipe(const ArgBlock &in, int32_t W, int32_t H, const BlockWipeScratch &s) {
     const int32_t number = in.ints[0];
     const BlockOrder *order = FindOrder(number);
@@ -519,7 +522,7 @@ BlockMix BlockMixOf(int32_t level, double border, double softness, Pixel colour)
 }
 
 BlockMixKernels BlockMixRows() {
-    return {MixBlockReference, MixBlockFast};
+    return {MixBlockReference, kBlockMixRows};
 }
 
 BlockGrid BlockGridOf(int32_t width, int32_t height, int32_t bw, int32_t bh) {
@@ -667,7 +670,7 @@ KVE_LINE_OP(BlockWipe) {
             if (a != output) std::memcpy(output + from, a + from, bytes);
         } else {
             const BlockMix mix = BlockMixOf(level, state.border, state.softness, in.colors[0]);
-            MixBlockFast(a + from, b + from, output + from, to - from, mix);
+            kBlockMixRows.Pick()(a + from, b + from, output + from, to - from, mix);
         }
         c = end;
     }

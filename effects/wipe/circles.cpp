@@ -595,7 +595,7 @@ void SetCircleRow(WipeCircleState &s, int32_t y) {
 }
 
 CircleKeyLoops CircleKeyLoopsOf(int32_t number) {
-    return {FillKeysReference, FastLoopOf(number)};
+    return {FillKeysReference, Sse2Rows(FillKeysReference, FastLoopOf(number))};
 }
 
 // The row is walked from the left. Inside an interval, or on a soft pixel,
@@ -613,7 +613,8 @@ int CircleWipe(const WipeRowArgs &row, const WipeScratch &scratch) {
     FindCircleIntervals(s, W, y);
     JoinIntervals(s);
     SetCircleRow(s, y);
-    const CircleKeyRange fill = s.uniform ? FillKeysUniform : FastLoopOf(s.number);
+    const CircleKeyRange fill =
+        s.uniform ? FillKeysUniform : CircleKeyLoopsOf(s.number).rows.Pick();
     auto keyAt = [&](int32_t x) {
         fill(s, x, x, keys);
         return keys[x];

@@ -810,7 +810,8 @@ double KeyAt(const WipeEdgeState &state, double x) {
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
     return std::array<WipeKeyLoops, sizeof...(index)>{
-        WipeKeyLoops{KeysOver<index>, KeysOverPairs<index>, KeyAt<index>}...};
+        WipeKeyLoops{KeysOver<index>, Sse2Rows<WipeKeyRange>(KeysOver<index>, KeysOverPairs<index>),
+                     KeyAt<index>}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 

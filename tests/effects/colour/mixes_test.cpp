@@ -195,21 +195,24 @@ TEST(DissolveTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
     }
 }
 
-TEST(CompositeTest, FastRowMatchesTheReferenceOnEveryWidth) {
+TEST(CompositeTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
     const CompositeKernel kernel = CompositeKernels();
-    constexpr uint32_t kGuard = 0xA5A5A5A5u;
-    const double levels[][2] = {{1.0, 0.0}, {0.75, 0.25}, {0.5, 0.25}, {0.3, 0.6}, {0.0, 0.0}};
-    for (const auto &level : levels) {
-        CompositeTables tables;
-        BuildCompositeTables(level[0], level[1], tables);
-        for (int32_t width = 1; width < 256; ++width) {
-            Frame fg = NoiseFrame(width, 1, 1), bg = NoiseFrame(width, 1, 2),
-                  key = NoiseFrame(width, 1, static_cast<uint32_t>(width));
-            Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
-            kernel.reference(tables, fg.data(), bg.data(), key.data(), reference.data(), width);
-            kernel.fast(tables, fg.data(), bg.data(), key.data(), fast.data(), width);
-            ASSERT_EQ(fast, reference) << level[0] << " " << level[1] << " " << width;
-            ASSERT_EQ(Frame(fast.end() - 4, fast.end()), Frame(4, kGuard)) << width;
+    for (const CpuLevel cpu : LevelsToTest()) {
+        constexpr uint32_t kGuard = 0xA5A5A5A5u;
+        const double levels[][2] = {{1.0, 0.0}, {0.75, 0.25}, {0.5, 0.25}, {0.3, 0.6}, {0.0, 0.0}};
+        for (const auto &level : levels) {
+            CompositeTables tables;
+            BuildCompositeTables(level[0], level[1], tables);
+            for (int32_t width = 1; width < 256; ++width) {
+                Frame fg = NoiseFrame(width, 1, 1), bg = NoiseFrame(width, 1, 2),
+                      key = NoiseFrame(width, 1, static_cast<uint32_t>(width));
+                Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
+                kernel.reference(tables, fg.data(), bg.data(), key.data(), reference.data(), width);
+                kernel.rows.For(cpu)(tables, fg.data(), bg.data(), key.data(), fast.data(), width);
+                ASSERT_EQ(fast, reference)
+                    << CpuLevelName(cpu) << " " << level[0] << " " << level[1] << " " << width;
+                ASSERT_EQ(Frame(fast.end() - 4, fast.end()), Frame(4, kGuard)) << width;
+            }
         }
     }
 }

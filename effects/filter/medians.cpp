@@ -227,13 +227,13 @@ void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t
 #endif
 
 KVE_LINE_OP(Median3x3LineOp) {
-    MedianRowFast(MedianShape::kSquare, inLines[0], in.imageWidth[0], in.imageHeight[0], y,
-                  outLines[0]);
+    FilterRowSets().Pick().median(MedianShape::kSquare, inLines[0], in.imageWidth[0],
+                                  in.imageHeight[0], y, outLines[0]);
 }
 
 KVE_LINE_OP(MedianX5LineOp) {
-    MedianRowFast(MedianShape::kCross, inLines[0], in.imageWidth[0], in.imageHeight[0], y,
-                  outLines[0]);
+    FilterRowSets().Pick().median(MedianShape::kCross, inLines[0], in.imageWidth[0],
+                                  in.imageHeight[0], y, outLines[0]);
 }
 
 void OutlierRowReference(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
@@ -319,13 +319,13 @@ void OutlierRowFast(MedianShape shape, OutlierTest test, const Pixel *frame, int
 
 // The integer after the threshold has no effect.
 KVE_LINE_OP(Outlier3x3LineOp) {
-    OutlierRowFast(MedianShape::kSquare, OutlierTestOf(in.reals[0]), inLines[0], in.imageWidth[0],
-                   in.imageHeight[0], y, outLines[0]);
+    FilterRowSets().Pick().outlier(MedianShape::kSquare, OutlierTestOf(in.reals[0]), inLines[0],
+                                   in.imageWidth[0], in.imageHeight[0], y, outLines[0]);
 }
 
 KVE_LINE_OP(OutlierX5LineOp) {
-    OutlierRowFast(MedianShape::kCross, OutlierTestOf(in.reals[0]), inLines[0], in.imageWidth[0],
-                   in.imageHeight[0], y, outLines[0]);
+    FilterRowSets().Pick().outlier(MedianShape::kCross, OutlierTestOf(in.reals[0]), inLines[0],
+                                   in.imageWidth[0], in.imageHeight[0], y, outLines[0]);
 }
 
 }  // namespace kve

@@ -7,6 +7,7 @@
 
 #include "effects/filter/filter_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -148,14 +149,17 @@ TEST(OutliersTest, FastRowMatchesTheReferenceOnEveryWidth) {
 
 TEST(MediansTest, GoldenFrames) {
     GoldenFile golden("filters.txt");
-    Frame noisy = PictureFrame(131, 37, 1);
-    Frame specks = NoiseFrame(131, 37, 9);
-    for (size_t i = 0; i < noisy.size(); i += 7)
-        noisy[i] = specks[i];
-    for (const char *command : {"Median3x3", "MedianX5", "Outlier3x3 0.1 0", "OutlierX5 0.05 0",
-                                "Outlier3x3 1.5 0", "OutlierX5 -2 0"}) {
-        const std::string sum = Checksum(RunEffect(command, {&noisy}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        Frame noisy = PictureFrame(131, 37, 1);
+        Frame specks = NoiseFrame(131, 37, 9);
+        for (size_t i = 0; i < noisy.size(); i += 7)
+            noisy[i] = specks[i];
+        for (const char *command : {"Median3x3", "MedianX5", "Outlier3x3 0.1 0", "OutlierX5 0.05 0",
+                                    "Outlier3x3 1.5 0", "OutlierX5 -2 0"}) {
+            const std::string sum = Checksum(RunEffect(command, {&noisy}, 131, 37).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+        }
     }
 }
 

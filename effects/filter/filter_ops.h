@@ -121,6 +121,13 @@ void MedianRowReference(MedianShape shape, const Pixel *frame, int32_t width, in
                         int32_t y, Pixel *dst);
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
+#if defined(__x86_64__)
+// The same networks eight and sixteen pixels at a time.
+void MedianRowAvx2(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
+                   Pixel *dst);
+void MedianRowAvx512(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
+                     int32_t y, Pixel *dst);
+#endif
 
 // The outlier test of a threshold t: replace when threshold < the difference,
 // channel by channel or (perChannel false) by brightness.

@@ -1,8 +1,8 @@
 // The filters' rows per CPU level, and the one place that picks them.
 //
 // The scalar level runs the plain references, so KVE_CPU=scalar reproduces
-// the filters without any vector code; every level from SSE2 up runs the SSE2
-// rows, which give the same words.
+// the filters without any vector code; the levels above run the SSE2 rows and,
+// for the medians, eight- and sixteen-pixel rows; all give the same words.
 #include "effects/filter/filter_ops.h"
 
 namespace kve {
@@ -41,7 +41,17 @@ constexpr FilterRows kPlain = {KernelFixedPointPlain, KernelDoublesPlain,  Embos
 constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
                               MedianRowFast,       OutlierRowFast,   BlurLineFast,
                               BlurColumnsAcross};
+#if defined(__x86_64__)
+constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
+                              MedianRowAvx2,       OutlierRowFast,   BlurLineFast,
+                              BlurColumnsAcross};
+constexpr FilterRows kAvx512 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
+                                MedianRowAvx512,     OutlierRowFast,   BlurLineFast,
+                                BlurColumnsAcross};
+constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
+#else
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kSse2, kSse2}};
+#endif
 
 }  // namespace
 

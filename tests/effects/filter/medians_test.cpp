@@ -105,18 +105,21 @@ TEST(MediansTest, TinyFrames) {
                      PackPixel(0, 30, 0, 0), PackPixel(0, 30, 0, 0)}));
 }
 
-TEST(MediansTest, FastRowMatchesTheReferenceOnEveryWidth) {
-    for (MedianShape shape : {MedianShape::kSquare, MedianShape::kCross}) {
-        for (int32_t n = 1; n < 256; ++n) {
-            const int32_t h = 6;
-            Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n));
-            for (int32_t i = 0; i < n * h; i += 5)
-                frame[i] = i % 2 ? 0xFFFFFFFF : 0;
-            for (int32_t y = 0; y < h; ++y) {
-                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
-                MedianRowReference(shape, frame.data(), n, h, y, expect.data());
-                MedianRowFast(shape, frame.data(), n, h, y, got.data());
-                ASSERT_EQ(got, expect) << "width " << n << " row " << y;
+TEST(MediansTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    for (const CpuLevel level : LevelsToTest()) {
+        const MedianRow row = FilterRowSets().For(level).median;
+        for (MedianShape shape : {MedianShape::kSquare, MedianShape::kCross}) {
+            for (int32_t n = 1; n < 256; ++n) {
+                const int32_t h = 6;
+                Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n));
+                for (int32_t i = 0; i < n * h; i += 5)
+                    frame[i] = i % 2 ? 0xFFFFFFFF : 0;
+                for (int32_t y = 0; y < h; ++y) {
+                    Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                    MedianRowReference(shape, frame.data(), n, h, y, expect.data());
+                    row(shape, frame.data(), n, h, y, got.data());
+                    ASSERT_EQ(got, expect) << CpuLevelName(level) << " width " << n << " row " << y;
+                }
             }
         }
     }

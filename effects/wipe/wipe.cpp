@@ -132,57 +132,9 @@ constexpr WipeMixRow MixRowFast = MixRowReference;
 
 #endif
 
-#if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
-namespace avx2 {
-
-// MixRowFast eight pixels at a time: the same operations, and the packs and
-// byte unpacks work within 128-bit halves, so each half places its four
-// pixels as the four-wide row does.
-void MixRow(const float *keys, const Pixel *a, const Pixel *b, Pixel *out, int32_t count) {
-    const __m256 one = _mm256_set1_ps(1.0f), full = _mm256_set1_ps(255.0f),
-                 half = _mm256_set1_ps(0.5f);
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    int32_t x = 0;
-    for (; x + 8 <= count; x += 8) {
-        const __m256 k = _mm256_loadu_ps(keys + x);
-        const __m256 j = _mm256_sub_ps(one, k);
-        const __m256i pa = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + x));
-        const __m256i pb = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + x));
-        auto mix = [&](__m256i ia, __m256i ib) {
-            const __m256 ca = _mm256_cvtepi32_ps(ia), cb = _mm256_cvtepi32_ps(ib);
-            return _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(k, ca), _mm256_mul_ps(j, cb)));
-        };
-        auto channel = [&](int shift) {
-            return mix(_mm256_and_si256(_mm256_srli_epi32(pa, shift), byte),
-                       _mm256_and_si256(_mm256_srli_epi32(pb, shift), byte));
-        };
-        const __m256 alpha = _mm256_mul_ps(full, k);
-        const __m256i whole = _mm256_cvttps_epi32(alpha);
-        const __m256 fraction = _mm256_sub_ps(alpha, _mm256_cvtepi32_ps(whole));
-        const __m256i alphas =
-            _mm256_sub_epi32(whole, _mm256_castps_si256(_mm256_cmp_ps(fraction, half, _CMP_GE_OQ)));
-        const __m256i alphaRed = _mm256_packs_epi32(alphas, channel(8));
-        const __m256i greenBlue = _mm256_packs_epi32(
-            channel(16), mix(_mm256_srli_epi32(pa, 24), _mm256_srli_epi32(pb, 24)));
-        const __m256i words = _mm256_packus_epi16(alphaRed, greenBlue);
-        const __m256i ar = _mm256_unpacklo_epi8(words, _mm256_srli_si256(words, 4));
-        const __m256i gb =
-            _mm256_unpacklo_epi8(_mm256_srli_si256(words, 8), _mm256_srli_si256(words, 12));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_unpacklo_epi16(ar, gb));
-    }
-    MixRowFast(keys + x, a + x, b + x, out + x, count - x);
-}
-
-}  // namespace avx2
-#pragma GCC pop_options
-
-constexpr CpuRows<WipeMixRow> kMixRows = {
-    {MixRowReference, MixRowFast, avx2::MixRow, avx2::MixRow}};
-#else
-constexpr CpuRows<WipeMixRow> kMixRows = {{MixRowReference, MixRowFast, MixRowFast, MixRowFast}};
-#endif
+// The four-wide row from SSE2 up: an eight-wide AVX2 form of it measured
+// slower on full-HD wipes (its 256-bit float work costs more than it saves).
+constexpr CpuRows<WipeMixRow> kMixRows = Sse2Rows<WipeMixRow>(MixRowReference, MixRowFast);
 
 void MixSpan(const float *keys, const Pixel *a, const Pixel *b, Pixel *out, int32_t from,
              int32_t to, const WipeMix &mix) {

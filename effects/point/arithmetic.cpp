@@ -12,9 +12,9 @@
 //
 // Each has a plain per-pixel reference and, on x86-64, SSE2, AVX2 and
 // AVX-512 rows that give the same words 4, 8 or 16 pixels at a time; the CPU
-// level picks one. Rows are read in place: every output
-// pixel is written after its own inputs are read, so an output that shares
-// storage with an input row gives the same result as a copied row would.
+// level picks one. Rows are read in place: every output pixel is written
+// after its own inputs are read, so an output that shares storage with an
+// input row gives the same result as a copied row would.
 #include <array>
 
 #include "effects/point/point_ops.h"

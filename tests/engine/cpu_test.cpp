@@ -1,11 +1,23 @@
 // The CPU level: names, the cap from KVE_CPU, and the test cap.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "engine/cpu.h"
 #include "support/cpu_levels.h"
 
 namespace kve::test {
 namespace {
+
+// Run by ctest with KVE_CPU=sse2 (engine.cpu_level_from_environment): the
+// level starts at the variable's cap.
+TEST(CpuLevel, TheEnvironmentCapsTheStartingLevel) {
+    const char *cap = std::getenv("KVE_CPU");
+    if (!cap) GTEST_SKIP() << "KVE_CPU is not set";
+    const CpuLevel named = CpuLevelFromName(cap, CpuLevel::kAvx512);
+    if (LevelIndex(named) > LevelIndex(DetectedCpuLevel())) GTEST_SKIP() << "above this CPU";
+    EXPECT_EQ(ActiveCpuLevel(), named);
+}
 
 TEST(CpuLevel, NamesRoundTripAndUnknownNamesFallBack) {
     for (int i = 0; i < kCpuLevels; ++i) {

@@ -53,3 +53,23 @@ constexpr CpuRows<Row> Sse2Rows(Row reference, Row sse2) {
 }
 
 }  // namespace kve
+
+// Regions of code compiled for a wider instruction set than the baseline
+// build, in any compiler the project builds with: every function defined
+// between BEGIN and END (templates and lambdas included) may use it. Such code
+// runs only through the rows of a level the CPU has.
+// clang-format off
+#if defined(__clang__)
+#define KVE_TARGET_AVX2_BEGIN \
+    _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
+#define KVE_TARGET_AVX512_BEGIN \
+    _Pragma("clang attribute push(__attribute__((target(\"avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi\"))), apply_to = function)")
+#define KVE_TARGET_END _Pragma("clang attribute pop")
+#else
+#define KVE_TARGET_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define KVE_TARGET_AVX512_BEGIN \
+    _Pragma("GCC push_options") \
+    _Pragma("GCC target(\"avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi\")")
+#define KVE_TARGET_END _Pragma("GCC pop_options")
+#endif
+// clang-format on

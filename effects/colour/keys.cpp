@@ -64,8 +64,7 @@ void ExtractReference(const ExtractState &state, const Pixel *src, Pixel *dst, i
 }
 
 #if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
 
 inline __m256i Load(const Pixel *p) {
@@ -126,7 +125,7 @@ void Extract(const ExtractState &state, const Pixel *src, Pixel *dst, int32_t n)
 }
 
 }  // namespace avx2
-#pragma GCC pop_options
+KVE_TARGET_END
 
 constexpr KeyKernels kKeys = {
     {LumaKeyReference, {{LumaKeyReference, LumaKeyReference, avx2::LumaKey, avx2::LumaKey}}},

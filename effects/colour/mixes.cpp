@@ -137,8 +137,7 @@ constexpr CompositeRow CompositeFast = CompositeReference;
 #endif
 
 #if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
 
 // CompositeFast four pixels at a time: the same products and sums lane by
@@ -186,7 +185,7 @@ void Composite(const CompositeTables &t, const Pixel *fg, const Pixel *bg, const
 }
 
 }  // namespace avx2
-#pragma GCC pop_options
+KVE_TARGET_END
 
 constexpr CpuRows<CompositeRow> kCompositeRows = {
     {CompositeReference, CompositeFast, avx2::Composite, avx2::Composite}};
@@ -259,8 +258,7 @@ FixedScale FixedScaleOf(const int32_t *table, double factor) {
 }
 
 #if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
 
 // (v * M) >> 24 in 16-bit lanes: with M = high * 2^16 + low it equals
@@ -308,10 +306,9 @@ void Dissolve(const DissolveTables &t, const Pixel *a, const Pixel *b, Pixel *ds
 }
 
 }  // namespace avx2
-#pragma GCC pop_options
+KVE_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")
+KVE_TARGET_AVX512_BEGIN
 namespace avx512 {
 
 // A 256-entry byte table held in four registers.
@@ -349,7 +346,7 @@ void Fade(const uint8_t *table, const Pixel *src, Pixel *dst, int32_t n) {
 }
 
 }  // namespace avx512
-#pragma GCC pop_options
+KVE_TARGET_END
 
 constexpr DissolveKernel kDissolve = {
     DissolveReference, {{DissolveReference, DissolveReference, avx2::Dissolve, avx512::Dissolve}}};

@@ -229,8 +229,7 @@ void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t
 #if defined(__x86_64__)
 namespace {
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
 using Vec = __m256i;
 constexpr int32_t kLanes = 8;
@@ -251,10 +250,9 @@ inline Vec KeepAlphaOf(Vec centre, Vec median) {
 }
 #include "effects/filter/median_lanes.inc"
 }  // namespace avx2
-#pragma GCC pop_options
+KVE_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")
+KVE_TARGET_AVX512_BEGIN
 namespace avx512 {
 using Vec = __m512i;
 constexpr int32_t kLanes = 16;
@@ -276,7 +274,7 @@ inline Vec KeepAlphaOf(Vec centre, Vec median) {
 }
 #include "effects/filter/median_lanes.inc"
 }  // namespace avx512
-#pragma GCC pop_options
+KVE_TARGET_END
 
 }  // namespace
 

@@ -160,8 +160,7 @@ inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
 #include "effects/point/arithmetic_lanes.inc"
 }  // namespace sse2
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
 using Vec = __m256i;
 constexpr int32_t kLanes = 8;
@@ -217,10 +216,9 @@ inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
 }
 #include "effects/point/arithmetic_lanes.inc"
 }  // namespace avx2
-#pragma GCC pop_options
+KVE_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")
+KVE_TARGET_AVX512_BEGIN
 namespace avx512 {
 using Vec = __m512i;
 constexpr int32_t kLanes = 16;
@@ -280,7 +278,7 @@ inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
 }
 #include "effects/point/arithmetic_lanes.inc"
 }  // namespace avx512
-#pragma GCC pop_options
+KVE_TARGET_END
 
 #endif
 

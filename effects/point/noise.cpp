@@ -157,8 +157,7 @@ constexpr Jump JumpOf(int k) {
 }
 
 #if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
 
 // Eight lanes of states, lane i `stride` * i + `offset` steps past `state`.
@@ -275,7 +274,7 @@ void MulNoise(const double *factor, uint32_t &state, const Pixel *src, Pixel *ds
 }
 
 }  // namespace avx2
-#pragma GCC pop_options
+KVE_TARGET_END
 #endif
 
 // The rows per CPU level: AVX2 lanes from the AVX2 level up, the reference

@@ -366,8 +366,7 @@ inline Lanes Sqrt(Lanes p) {
 }  // namespace pairs
 
 #if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace quads {
 struct Lanes {
     __m256d v;
@@ -428,7 +427,7 @@ inline Lanes EdgeKeyOf(Lanes t) {
 }
 #include "effects/wipe/circle_lanes.inc"
 }  // namespace quads
-#pragma GCC pop_options
+KVE_TARGET_END
 #endif
 
 // Pairs from SSE2 up; quads from AVX2 up.

@@ -742,8 +742,7 @@ void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
 // combination then runs on the low and the high pair of them, as the pair
 // loop runs it, so every key is the reference's.
 #if defined(__x86_64__)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+KVE_TARGET_AVX2_BEGIN
 namespace quads {
 
 struct Lanes {
@@ -829,7 +828,7 @@ void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
 }
 
 }  // namespace quads
-#pragma GCC pop_options
+KVE_TARGET_END
 #endif
 
 // The loops the generator runs: two or four pixels at a time (kInner) with

@@ -85,7 +85,7 @@ using BlockMixRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int64_t
                              const BlockMix &mix);
 struct BlockMixKernels {
     BlockMixRow reference;
-    CpuRows<BlockMixRow> rows;  // the SSE2 row from SSE2 up
+    CpuRows<BlockMixRow> rows;
 };
 BlockMixKernels BlockMixRows();
 

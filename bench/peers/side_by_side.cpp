@@ -159,6 +159,9 @@ int main(int argc, char **argv) {
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
     cv::setNumThreads(1);
     Frames f;
+    const char *cap = std::getenv("KVE_CPU");
+    std::printf("rows at %s, %d timings of each side\n",
+                cap ? cap : "the CPU's best level (KVE_CPU unset)", repeats);
     std::printf("%-20s %-22s %10s %10s %7s\n", "effect", "peer", "ours ms", "peer ms", "ratio");
     // Two geometric means: over the peer operations, and over the wipes as
     // multiples of a frame copy, which answer different questions.

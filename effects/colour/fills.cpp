@@ -79,10 +79,13 @@ void GradientFast(const float *left, const float *span, const float *frac, Pixel
 constexpr GradientRow GradientFast = GradientReference;
 #endif
 
+constexpr CpuRows<GradientRow> kGradientRows =
+    Sse2Rows<GradientRow>(GradientReference, GradientFast);
+
 }  // namespace
 
 GradientKernel Color4Kernel() {
-    return {GradientReference, GradientFast};
+    return {GradientReference, kGradientRows};
 }
 
 KVE_LINE_OP(Color1LineOp) {
@@ -132,7 +135,7 @@ KVE_LINE_OP(Color4LineOp) {
         left[k] = static_cast<float>(l);
         span[k] = static_cast<float>(d);
     }
-    GradientFast(left, span, frac, outLines[0], s.width);
+    kGradientRows.Pick()(left, span, frac, outLines[0], s.width);
 }
 
 }  // namespace kve

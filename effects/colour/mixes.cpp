@@ -12,10 +12,11 @@
 // copies are sized from the frame. Composite's row has a plain reference and
 // an SSE2 variant giving the same words.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "effects/colour/colour_ops.h"
@@ -35,16 +36,10 @@ double ClampUnit(double v) {
 // ---- Fade ------------------------------------------------------------------
 
 struct FadeTable {
-    uint8_t byte[256];
+    alignas(64) uint8_t byte[256];
 };
 
 // ---- Dissolve --------------------------------------------------------------
-
-struct DissolveTables {
-    int32_t a[256];  // trunc(v * mix)
-    int32_t b[256];  // trunc(v * (1 - mix))
-    int32_t width;   // the narrower input
-};
 
 struct DissolveLayout {
     DissolveTables *tables;
@@ -141,6 +136,230 @@ void CompositeFast(const CompositeTables &t, const Pixel *fg, const Pixel *bg, c
 constexpr CompositeRow CompositeFast = CompositeReference;
 #endif
 
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+namespace avx2 {
+
+// CompositeFast four pixels at a time: the same products and sums lane by
+// lane in double precision (no fused operations), the weights gathered by
+// key alpha, the plain copies chosen by lane masks narrowed to 32 bits.
+inline __m256d Gather(const double *table, __m128i index) {
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi32(-1));
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table, index, all, 8);
+}
+inline __m128i Narrow(__m256d mask) {
+    return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+        _mm256_castpd_si256(mask), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+}
+
+void Composite(const CompositeTables &t, const Pixel *fg, const Pixel *bg, const Pixel *key,
+               Pixel *dst, int32_t n) {
+    const __m128i low = _mm_set1_epi32(0xFF);
+    const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+    int32_t x = 0;
+    for (; x + 4 <= n; x += 4) {
+        const __m128i alphaIndex =
+            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(key + x)), low);
+        const __m256d o = Gather(t.weight, alphaIndex);
+        const __m256d r = Gather(t.rest, alphaIndex);
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i *>(fg + x));
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bg + x));
+        auto channel = [&](int shift) {
+            const __m256d gc = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(g, shift), low));
+            const __m256d fc = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(f, shift), low));
+            const __m128i v =
+                _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(r, gc), _mm256_mul_pd(o, fc)));
+            return _mm_slli_epi32(v, shift);
+        };
+        const __m128i alpha = _mm_mask_i32gather_epi32(_mm_setzero_si128(), t.alpha, alphaIndex,
+                                                       _mm_set1_epi32(-1), 4);
+        const __m128i mixed =
+            _mm_or_si128(_mm_or_si128(alpha, channel(8)), _mm_or_si128(channel(16), channel(24)));
+        const __m128i isZero = Narrow(_mm256_cmp_pd(o, zero, _CMP_EQ_OQ));
+        const __m128i isOne = Narrow(_mm256_cmp_pd(o, one, _CMP_EQ_OQ));
+        __m128i out = _mm_blendv_epi8(mixed, _mm_andnot_si128(low, g), isZero);
+        out = _mm_blendv_epi8(out, _mm_or_si128(f, low), isOne);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), out);
+    }
+    CompositeFast(t, fg + x, bg + x, key + x, dst + x, n - x);
+}
+
+}  // namespace avx2
+KVE_TARGET_END
+
+constexpr CpuRows<CompositeRow> kCompositeRows = {
+    {CompositeReference, CompositeFast, avx2::Composite, avx2::Composite}};
+#else
+constexpr CpuRows<CompositeRow> kCompositeRows =
+    Sse2Rows<CompositeRow>(CompositeReference, CompositeFast);
+#endif
+
+// ---- Fade and Dissolve rows ------------------------------------------------------------
+
+void FadeReference(const uint8_t *table, const Pixel *src, Pixel *dst, int32_t n) {
+    for (int32_t x = 0; x < n; ++x) {
+        const Pixel p = src[x];
+        dst[x] = static_cast<Pixel>(table[p & 0xFF]) |
+                 static_cast<Pixel>(table[p >> 8 & 0xFF]) << 8 |
+                 static_cast<Pixel>(table[p >> 16 & 0xFF]) << 16 |
+                 static_cast<Pixel>(table[p >> 24]) << 24;
+    }
+}
+
+void DissolveReference(const DissolveTables &t, const Pixel *a, const Pixel *b, Pixel *dst,
+                       int32_t n) {
+    for (int32_t x = 0; x < n; ++x) {
+        Pixel word = 0;
+        for (int shift = 0; shift < 32; shift += 8)
+            word |= static_cast<Pixel>(t.a[a[x] >> shift & 0xFF] + t.b[b[x] >> shift & 0xFF])
+                    << shift;
+        dst[x] = word;
+    }
+}
+
+// A whole M with (v * M) >> 24 = table[v] for every byte v, give or take one
+// on at most kMaxBumps bytes. The table is trunc(v * factor) of a rounded
+// product, which a product that lands within a rounding of a whole number can
+// put one above the exact scale's value; those few bytes are listed with
+// their correction. Candidates: the smallest M meeting every byte's lower
+// bound, and factor * 2^24 rounded either way.
+FixedScale FixedScaleOf(const int32_t *table, double factor) {
+    uint64_t lowest = 0;
+    for (uint64_t v = 1; v < 256; ++v)
+        lowest = std::max<uint64_t>(lowest, (static_cast<uint64_t>(table[v]) << 24) / v +
+                                                ((static_cast<uint64_t>(table[v]) << 24) % v != 0));
+    const double scaled = factor * 16777216.0;
+    const uint64_t candidates[] = {lowest, static_cast<uint64_t>(std::floor(scaled)),
+                                   static_cast<uint64_t>(std::ceil(scaled))};
+    FixedScale best;
+    int bestBumps = FixedScale::kMaxBumps + 1;
+    for (const uint64_t m : candidates) {
+        if (m > (uint64_t{1} << 24)) continue;
+        FixedScale s{static_cast<int32_t>(m >> 16), static_cast<int32_t>(m & 0xFFFF), true};
+        int bumps = 0;
+        for (uint64_t v = 0; v < 256 && bumps <= FixedScale::kMaxBumps; ++v) {
+            const int64_t diff = table[v] - static_cast<int64_t>(v * m >> 24);
+            if (diff == 0) continue;
+            if ((diff != 1 && diff != -1) || bumps == FixedScale::kMaxBumps) {
+                bumps = FixedScale::kMaxBumps + 1;
+                break;
+            }
+            s.bumpByte[bumps] = static_cast<int16_t>(v);
+            s.bump[bumps] = static_cast<int16_t>(diff);
+            ++bumps;
+        }
+        if (bumps < bestBumps) {
+            s.bumps = bumps;
+            best = s;
+            bestBumps = bumps;
+        }
+    }
+    return best;
+}
+
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+namespace avx2 {
+
+// (v * M) >> 24 in 16-bit lanes: with M = high * 2^16 + low it equals
+// (v * high + ((v * low) >> 16)) >> 8, and v * high + 254 stays below 2^16.
+// Then the listed bytes get their correction (a compare mask is -1).
+struct LaneScale {
+    __m256i high, low;
+    __m256i bumpByte[FixedScale::kMaxBumps], bump[FixedScale::kMaxBumps];
+    int bumps;
+    explicit LaneScale(const FixedScale &s)
+        : high(_mm256_set1_epi16(static_cast<short>(s.high))),
+          low(_mm256_set1_epi16(static_cast<short>(s.low))),
+          bumps(s.bumps) {
+        for (int i = 0; i < FixedScale::kMaxBumps; ++i) {
+            bumpByte[i] = _mm256_set1_epi16(s.bumpByte[i]);
+            bump[i] = _mm256_set1_epi16(s.bump[i]);
+        }
+    }
+    __m256i Of(__m256i v) const {
+        __m256i r = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_mullo_epi16(v, high), _mm256_mulhi_epu16(v, low)), 8);
+        for (int i = 0; i < bumps; ++i)
+            r = _mm256_add_epi16(r, _mm256_and_si256(_mm256_cmpeq_epi16(v, bumpByte[i]), bump[i]));
+        return r;
+    }
+};
+
+// Both scaled bytes sum to at most the larger input byte, so the pack never
+// saturates.
+void Dissolve(const DissolveTables &t, const Pixel *a, const Pixel *b, Pixel *dst, int32_t n) {
+    if (!t.scaleA.exact || !t.scaleB.exact) return DissolveReference(t, a, b, dst, n);
+    const LaneScale scaleA(t.scaleA), scaleB(t.scaleB);
+    const __m256i zero = _mm256_setzero_si256();
+    int32_t x = 0;
+    for (; x + 8 <= n; x += 8) {
+        const __m256i pa = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + x));
+        const __m256i pb = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + x));
+        const __m256i low = _mm256_add_epi16(scaleA.Of(_mm256_unpacklo_epi8(pa, zero)),
+                                             scaleB.Of(_mm256_unpacklo_epi8(pb, zero)));
+        const __m256i high = _mm256_add_epi16(scaleA.Of(_mm256_unpackhi_epi8(pa, zero)),
+                                              scaleB.Of(_mm256_unpackhi_epi8(pb, zero)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), _mm256_packus_epi16(low, high));
+    }
+    DissolveReference(t, a + x, b + x, dst + x, n - x);
+}
+
+}  // namespace avx2
+KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+namespace avx512 {
+
+// A 256-entry byte table held in four registers.
+struct ByteTable {
+    __m512i q0, q1, q2, q3;
+    explicit ByteTable(const uint8_t *t)
+        : q0(_mm512_loadu_si512(t)),
+          q1(_mm512_loadu_si512(t + 64)),
+          q2(_mm512_loadu_si512(t + 128)),
+          q3(_mm512_loadu_si512(t + 192)) {}
+    // Each byte replaced by its entry: the low seven bits pick within a half,
+    // the top bit picks the half.
+    __m512i Of(__m512i v) const {
+        const __m512i low = _mm512_permutex2var_epi8(q0, v, q1);
+        const __m512i high = _mm512_permutex2var_epi8(q2, v, q3);
+        return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
+    }
+};
+
+void Dissolve(const DissolveTables &t, const Pixel *a, const Pixel *b, Pixel *dst, int32_t n) {
+    const ByteTable tableA(t.byteA), tableB(t.byteB);
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16)
+        _mm512_storeu_si512(dst + x, _mm512_add_epi8(tableA.Of(_mm512_loadu_si512(a + x)),
+                                                     tableB.Of(_mm512_loadu_si512(b + x))));
+    DissolveReference(t, a + x, b + x, dst + x, n - x);
+}
+
+void Fade(const uint8_t *table, const Pixel *src, Pixel *dst, int32_t n) {
+    const ByteTable bytes(table);
+    int32_t x = 0;
+    for (; x + 16 <= n; x += 16)
+        _mm512_storeu_si512(dst + x, bytes.Of(_mm512_loadu_si512(src + x)));
+    FadeReference(table, src + x, dst + x, n - x);
+}
+
+}  // namespace avx512
+KVE_TARGET_END
+
+constexpr DissolveKernel kDissolve = {
+    DissolveReference, {{DissolveReference, DissolveReference, avx2::Dissolve, avx512::Dissolve}}};
+constexpr FadeKernel kFade = {FadeReference,
+                              {{FadeReference, FadeReference, FadeReference, avx512::Fade}}};
+#else
+constexpr DissolveKernel kDissolve = {
+    DissolveReference,
+    {{DissolveReference, DissolveReference, DissolveReference, DissolveReference}}};
+constexpr FadeKernel kFade = {FadeReference,
+                              {{FadeReference, FadeReference, FadeReference, FadeReference}}};
+#endif
+
 }  // namespace
 
 // Levels are taken in 1/256 steps: lo = trunc(lower * 256), hi = trunc(upper
@@ -165,8 +384,29 @@ void BuildCompositeTables(double upper, double lower, CompositeTables &t) {
     }
 }
 
+void BuildDissolveTables(double mix, DissolveTables &t) {
+    const double m = ClampUnit(mix);
+    for (int32_t v = 0; v < 256; ++v) {
+        t.a[v] = static_cast<int32_t>(v * m);
+        t.b[v] = static_cast<int32_t>(v * (1 - m));
+    }
+    for (int32_t v = 0; v < 256; ++v) {
+        t.byteA[v] = static_cast<uint8_t>(t.a[v]);
+        t.byteB[v] = static_cast<uint8_t>(t.b[v]);
+    }
+    t.scaleA = FixedScaleOf(t.a, m);
+    t.scaleB = FixedScaleOf(t.b, 1 - m);
+}
+
+DissolveKernel DissolveKernels() {
+    return kDissolve;
+}
+FadeKernel FadeKernels() {
+    return kFade;
+}
+
 CompositeKernel CompositeKernels() {
-    return {CompositeReference, CompositeFast};
+    return {CompositeReference, kCompositeRows};
 }
 
 size_t FadeScratch(const ArgBlock &, const ArgBlock &) {
@@ -185,15 +425,7 @@ KVE_LINE_OP(FadeLineOp) {
         for (int32_t v = 0; v < 256; ++v)
             t.byte[v] = static_cast<uint8_t>(ClampChannel(TruncToInt(v * level + 0.5)));
     }
-    const Pixel *src = inLines[0];
-    Pixel *dst = outLines[0];
-    for (int32_t x = 0; x < out.imageWidth[0]; ++x) {
-        const Pixel p = src[x];
-        dst[x] = static_cast<Pixel>(t.byte[p & 0xFF]) |
-                 static_cast<Pixel>(t.byte[p >> 8 & 0xFF]) << 8 |
-                 static_cast<Pixel>(t.byte[p >> 16 & 0xFF]) << 16 |
-                 static_cast<Pixel>(t.byte[p >> 24]) << 24;
-    }
+    kFade.rows.Pick()(t.byte, inLines[0], outLines[0], out.imageWidth[0]);
 }
 
 size_t DissolveScratch(const ArgBlock &in, const ArgBlock &) {
@@ -210,25 +442,12 @@ KVE_LINE_OP(DissolveLineOp) {
     const DissolveLayout layout = DissolveLayoutOf(plan, in);
     DissolveTables &t = *layout.tables;
     if (first) {
-        const double m = ClampUnit(in.reals[0]);
-        for (int32_t v = 0; v < 256; ++v) {
-            t.a[v] = static_cast<int32_t>(v * m);
-            t.b[v] = static_cast<int32_t>(v * (1 - m));
-        }
+        BuildDissolveTables(in.reals[0], t);
         t.width = std::min(in.imageWidth[0], in.imageWidth[1]);
     }
     const int32_t n = t.width;
     std::copy_n(inLines[1], n, layout.rowB);
-    const Pixel *a = inLines[0];
-    const Pixel *b = layout.rowB;
-    Pixel *dst = outLines[0];
-    for (int32_t x = 0; x < n; ++x) {
-        Pixel word = 0;
-        for (int shift = 0; shift < 32; shift += 8)
-            word |= static_cast<Pixel>(t.a[a[x] >> shift & 0xFF] + t.b[b[x] >> shift & 0xFF])
-                    << shift;
-        dst[x] = word;
-    }
+    kDissolve.rows.Pick()(t, inLines[0], layout.rowB, outLines[0], n);
 }
 
 size_t CompositeScratch(const ArgBlock &in, const ArgBlock &) {
@@ -248,8 +467,8 @@ KVE_LINE_OP(CompositeLineOp) {
     const int32_t copied = in.imageWidth[1];
     std::copy_n(inLines[2], copied, layout.background);
     std::copy_n(inLines[1], copied, layout.key);
-    CompositeFast(t, inLines[0], layout.background, layout.key, outLines[0],
-                  std::min(out.imageWidth[0], copied));
+    kCompositeRows.Pick()(t, inLines[0], layout.background, layout.key, outLines[0],
+                          std::min(out.imageWidth[0], copied));
 }
 
 }  // namespace kve

@@ -544,8 +544,8 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
         case 1:
             if (first) BuildBlurLine(s.line, filterIndex, extents(in).across, symmetric, edge);
             if (i >= height) return;
-            BlurLineFast(s.line, RowPtr(images[0], i, width), 1, width, RowPtr(a, i, width), 1,
-                         work.line);
+            FilterRowSets().Pick().blurLine(s.line, RowPtr(images[0], i, width), 1, width,
+                                            RowPtr(a, i, width), 1, work.line);
             break;
         case 2:
             if (first) {
@@ -555,7 +555,7 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
             if (i >= width) return;
             // Column i's call computes its share of the rows, all the columns
             // of each row at once; the last call finishes the frame.
-            BlurColumnsAcross(
+            FilterRowSets().Pick().blurColumns(
                 s.line, a, width, height, static_cast<int32_t>(int64_t{i} * height / width),
                 static_cast<int32_t>((int64_t{i} + 1) * height / width), b, s.sumsRow, work);
             break;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 
 #if defined(__SSE2__)
@@ -120,6 +121,13 @@ void MedianRowReference(MedianShape shape, const Pixel *frame, int32_t width, in
                         int32_t y, Pixel *dst);
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
+#if defined(__x86_64__)
+// The same networks eight and sixteen pixels at a time.
+void MedianRowAvx2(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
+                   Pixel *dst);
+void MedianRowAvx512(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
+                     int32_t y, Pixel *dst);
+#endif
 
 // The outlier test of a threshold t: replace when threshold < the difference,
 // channel by channel or (perChannel false) by brightness.
@@ -184,5 +192,25 @@ struct BlurWork {
 size_t BlurColumnsLineDoubles();
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                        int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+
+// The filters' rows at one CPU level: the plain references at the scalar
+// level, the SSE2 rows from SSE2 up. Each entry takes the fast rows'
+// arguments; the scalar ones ignore the working storage.
+struct FilterRows {
+    void (*kernelFixedPoint)(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                             int32_t width, int32_t height, int32_t y, Pixel *dst);
+    void (*kernelDoubles)(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                          int32_t y, Pixel *dst, KernelRowCache &cache);
+    void (*emboss)(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &cache);
+    MedianRow median;
+    void (*outlier)(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                    int32_t height, int32_t y, Pixel *dst);
+    void (*blurLine)(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                     Pixel *dst, size_t dstStride, double *work);
+    void (*blurColumns)(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                        int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+};
+const CpuRows<FilterRows> &FilterRowSets();
 
 }  // namespace kve

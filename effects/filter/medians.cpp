@@ -14,8 +14,8 @@
 // and all channels at once, where the window stays inside the row.
 #include <algorithm>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "effects/filter/filter_ops.h"
@@ -226,14 +226,76 @@ void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t
 }
 #endif
 
+#if defined(__x86_64__)
+namespace {
+
+KVE_TARGET_AVX2_BEGIN
+namespace avx2 {
+using Vec = __m256i;
+constexpr int32_t kLanes = 8;
+inline Vec Load(const Pixel *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+inline void Store(Pixel *p, Vec v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
+}
+inline Vec MinU8(Vec a, Vec b) {
+    return _mm256_min_epu8(a, b);
+}
+inline Vec MaxU8(Vec a, Vec b) {
+    return _mm256_max_epu8(a, b);
+}
+inline Vec KeepAlphaOf(Vec centre, Vec median) {
+    return _mm256_blendv_epi8(median, centre, _mm256_set1_epi32(0xFF));
+}
+#include "effects/filter/median_lanes.inc"
+}  // namespace avx2
+KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+namespace avx512 {
+using Vec = __m512i;
+constexpr int32_t kLanes = 16;
+inline Vec Load(const Pixel *p) {
+    return _mm512_loadu_si512(p);
+}
+inline void Store(Pixel *p, Vec v) {
+    _mm512_storeu_si512(p, v);
+}
+inline Vec MinU8(Vec a, Vec b) {
+    return _mm512_min_epu8(a, b);
+}
+inline Vec MaxU8(Vec a, Vec b) {
+    return _mm512_max_epu8(a, b);
+}
+// Byte 0 of every pixel (the alpha) from the centre.
+inline Vec KeepAlphaOf(Vec centre, Vec median) {
+    return _mm512_mask_blend_epi8(0x1111111111111111ull, median, centre);
+}
+#include "effects/filter/median_lanes.inc"
+}  // namespace avx512
+KVE_TARGET_END
+
+}  // namespace
+
+void MedianRowAvx2(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
+                   Pixel *dst) {
+    avx2::MedianRow(shape, frame, width, height, y, dst);
+}
+void MedianRowAvx512(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
+                     int32_t y, Pixel *dst) {
+    avx512::MedianRow(shape, frame, width, height, y, dst);
+}
+#endif
+
 KVE_LINE_OP(Median3x3LineOp) {
-    MedianRowFast(MedianShape::kSquare, inLines[0], in.imageWidth[0], in.imageHeight[0], y,
-                  outLines[0]);
+    FilterRowSets().Pick().median(MedianShape::kSquare, inLines[0], in.imageWidth[0],
+                                  in.imageHeight[0], y, outLines[0]);
 }
 
 KVE_LINE_OP(MedianX5LineOp) {
-    MedianRowFast(MedianShape::kCross, inLines[0], in.imageWidth[0], in.imageHeight[0], y,
-                  outLines[0]);
+    FilterRowSets().Pick().median(MedianShape::kCross, inLines[0], in.imageWidth[0],
+                                  in.imageHeight[0], y, outLines[0]);
 }
 
 void OutlierRowReference(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
@@ -319,13 +381,13 @@ void OutlierRowFast(MedianShape shape, OutlierTest test, const Pixel *frame, int
 
 // The integer after the threshold has no effect.
 KVE_LINE_OP(Outlier3x3LineOp) {
-    OutlierRowFast(MedianShape::kSquare, OutlierTestOf(in.reals[0]), inLines[0], in.imageWidth[0],
-                   in.imageHeight[0], y, outLines[0]);
+    FilterRowSets().Pick().outlier(MedianShape::kSquare, OutlierTestOf(in.reals[0]), inLines[0],
+                                   in.imageWidth[0], in.imageHeight[0], y, outLines[0]);
 }
 
 KVE_LINE_OP(OutlierX5LineOp) {
-    OutlierRowFast(MedianShape::kCross, OutlierTestOf(in.reals[0]), inLines[0], in.imageWidth[0],
-                   in.imageHeight[0], y, outLines[0]);
+    FilterRowSets().Pick().outlier(MedianShape::kCross, OutlierTestOf(in.reals[0]), inLines[0],
+                                   in.imageWidth[0], in.imageHeight[0], y, outLines[0]);
 }
 
 }  // namespace kve

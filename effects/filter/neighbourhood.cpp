@@ -511,10 +511,12 @@ bool KernelRow(KernelBuilder build, int first, const Pixel *frame, Pixel *dst, c
     if (!s.valid) return false;
     const KernelWindow k{s.taps, s.kw, s.kh};
     if (s.shift >= 0) {
-        KernelRowFixedPoint(k, s.shift, frame, in.imageWidth[0], in.imageHeight[0], y, dst);
+        FilterRowSets().Pick().kernelFixedPoint(k, s.shift, frame, in.imageWidth[0],
+                                                in.imageHeight[0], y, dst);
     } else {
         KernelRowCache cache{plan.Take<double>(KernelCacheDoubles(in.imageWidth[0])), s.tags};
-        KernelRowDoubles(k, frame, in.imageWidth[0], in.imageHeight[0], y, dst, cache);
+        FilterRowSets().Pick().kernelDoubles(k, frame, in.imageWidth[0], in.imageHeight[0], y, dst,
+                                             cache);
     }
     return true;
 }
@@ -689,7 +691,8 @@ KVE_LINE_OP(EmbossLineOp) {
     }
     const EmbossKernels e{s.taps, s.opposite, r, in.ints[0] != 0};
     KernelRowCache cache{layout.rows, s.tags};
-    EmbossRowFast(e, inLines[0], in.imageWidth[0], in.imageHeight[0], y, outLines[0], cache);
+    FilterRowSets().Pick().emboss(e, inLines[0], in.imageWidth[0], in.imageHeight[0], y,
+                                  outLines[0], cache);
 }
 
 }  // namespace kve

@@ -10,17 +10,18 @@
 // One-frame effects: Negate inverts every bit; Monochrome sets red, green and
 // blue to the luma (19595 R + 38470 G + 7471 B) >> 16 and keeps alpha.
 //
-// Each has a plain per-pixel reference and, on x86-64, an SSE2 row that gives
-// the same words four pixels at a time. Rows are read in place: every output
-// pixel is written after its own inputs are read, so an output that shares
-// storage with an input row gives the same result as a copied row would.
+// Each has a plain per-pixel reference and, on x86-64, SSE2, AVX2 and
+// AVX-512 rows that give the same words 4, 8 or 16 pixels at a time; the CPU
+// level picks one. Rows are read in place: every output pixel is written
+// after its own inputs are read, so an output that shares storage with an
+// input row gives the same result as a copied row would.
 #include <array>
 
 #include "effects/point/point_ops.h"
 #include "interface/pixel.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace kve {
@@ -95,135 +96,226 @@ void ReferenceRow(const Pixel *a, Pixel *out, int32_t n) {
         out[x] = Op(a[x]);
 }
 
-// ---- SSE2 rows -------------------------------------------------------------
+// ---- lane rows, per instruction set -----------------------------------------
+//
+// Each set defines the lane vocabulary of arithmetic_lanes.inc and includes
+// it inside its own namespace and target region, so the AVX2 and AVX-512 rows
+// are compiled into the same baseline binary and run only when the CPU level
+// allows. Unpacks and packs work within 128-bit blocks at every width, so the
+// bytes of MulBytes come back in place.
 
-#if defined(__SSE2__)
-
-inline __m128i Load(const Pixel *p) {
+#if defined(__x86_64__)
+namespace sse2 {
+using Vec = __m128i;
+constexpr int32_t kLanes = 4;
+inline Vec Load(const Pixel *p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
 }
-inline void Store(Pixel *p, __m128i v) {
+inline void Store(Pixel *p, Vec v) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
 }
-
-// Runs `block` on four pixels at a time and the reference op on the tail.
-template <Pixel (*Op)(Pixel, Pixel), class Block>
-void FastRow(const Pixel *a, const Pixel *b, Pixel *out, int32_t n, Block block) {
-    int32_t x = 0;
-    for (; x + 4 <= n; x += 4)
-        Store(out + x, block(Load(a + x), Load(b + x)));
-    for (; x < n; ++x)
-        out[x] = Op(a[x], b[x]);
+inline Vec Set1(int32_t v) {
+    return _mm_set1_epi32(v);
 }
-
-template <Pixel (*Op)(Pixel), class Block>
-void FastRow(const Pixel *a, Pixel *out, int32_t n, Block block) {
-    int32_t x = 0;
-    for (; x + 4 <= n; x += 4)
-        Store(out + x, block(Load(a + x)));
-    for (; x < n; ++x)
-        out[x] = Op(a[x]);
+inline Vec AddsU8(Vec a, Vec b) {
+    return _mm_adds_epu8(a, b);
 }
-
-// Per byte a * b, saturated to 255: 16-bit products plus 0xFF00 saturate at
-// 0xFFFF exactly when the product exceeds 255, so the low byte is the answer.
-inline __m128i MulBytes(__m128i a, __m128i b) {
-    const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(static_cast<short>(0xFF00));
-    const __m128i low = _mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
-    const __m128i high = _mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
-    const __m128i lowByte = _mm_set1_epi16(0x00FF);
+inline Vec SubsU8(Vec a, Vec b) {
+    return _mm_subs_epu8(a, b);
+}
+inline Vec And(Vec a, Vec b) {
+    return _mm_and_si128(a, b);
+}
+inline Vec Or(Vec a, Vec b) {
+    return _mm_or_si128(a, b);
+}
+inline Vec Xor(Vec a, Vec b) {
+    return _mm_xor_si128(a, b);
+}
+inline Vec Add32(Vec a, Vec b) {
+    return _mm_add_epi32(a, b);
+}
+inline Vec ShiftLeft32(Vec v, int n) {
+    return _mm_slli_epi32(v, (n));
+}
+inline Vec ShiftRight32(Vec v, int n) {
+    return _mm_srli_epi32(v, (n));
+}
+// Sums of two 16-bit products per 32-bit lane.
+inline Vec Madd(Vec v, int32_t weights) {
+    return _mm_madd_epi16(v, _mm_set1_epi32(weights));
+}
+inline Vec MulBytes(Vec a, Vec b) {
+    const Vec zero = _mm_setzero_si128(), bias = _mm_set1_epi16(static_cast<short>(0xFF00));
+    const Vec low = _mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+    const Vec high = _mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+    const Vec lowByte = _mm_set1_epi16(0x00FF);
     return _mm_packus_epi16(_mm_and_si128(_mm_adds_epu16(low, bias), lowByte),
                             _mm_and_si128(_mm_adds_epu16(high, bias), lowByte));
 }
+inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
+    const Vec mask = _mm_cmpgt_epi32(la, lb);
+    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+#include "effects/point/arithmetic_lanes.inc"
+}  // namespace sse2
 
-// 32-bit lanes of 16-bit pairs: [alpha, green] and [red, blue].
-inline __m128i AlphaGreen(__m128i p) {
-    return _mm_and_si128(p, _mm_set1_epi32(0x00FF00FF));
+KVE_TARGET_AVX2_BEGIN
+namespace avx2 {
+using Vec = __m256i;
+constexpr int32_t kLanes = 8;
+inline Vec Load(const Pixel *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
-inline __m128i RedBlue(__m128i p) {
-    return _mm_and_si128(_mm_srli_epi32(p, 8), _mm_set1_epi32(0x00FF00FF));
+inline void Store(Pixel *p, Vec v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
 }
+inline Vec Set1(int32_t v) {
+    return _mm256_set1_epi32(v);
+}
+inline Vec AddsU8(Vec a, Vec b) {
+    return _mm256_adds_epu8(a, b);
+}
+inline Vec SubsU8(Vec a, Vec b) {
+    return _mm256_subs_epu8(a, b);
+}
+inline Vec And(Vec a, Vec b) {
+    return _mm256_and_si256(a, b);
+}
+inline Vec Or(Vec a, Vec b) {
+    return _mm256_or_si256(a, b);
+}
+inline Vec Xor(Vec a, Vec b) {
+    return _mm256_xor_si256(a, b);
+}
+inline Vec Add32(Vec a, Vec b) {
+    return _mm256_add_epi32(a, b);
+}
+inline Vec ShiftLeft32(Vec v, int n) {
+    return _mm256_slli_epi32(v, (n));
+}
+inline Vec ShiftRight32(Vec v, int n) {
+    return _mm256_srli_epi32(v, (n));
+}
+// Sums of two 16-bit products per 32-bit lane.
+inline Vec Madd(Vec v, int32_t weights) {
+    return _mm256_madd_epi16(v, _mm256_set1_epi32(weights));
+}
+inline Vec MulBytes(Vec a, Vec b) {
+    const Vec zero = _mm256_setzero_si256(), bias = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    const Vec low =
+        _mm256_mullo_epi16(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero));
+    const Vec high =
+        _mm256_mullo_epi16(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero));
+    const Vec lowByte = _mm256_set1_epi16(0x00FF);
+    return _mm256_packus_epi16(_mm256_and_si256(_mm256_adds_epu16(low, bias), lowByte),
+                               _mm256_and_si256(_mm256_adds_epu16(high, bias), lowByte));
+}
+inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
+    return _mm256_blendv_epi8(b, a, _mm256_cmpgt_epi32(la, lb));
+}
+#include "effects/point/arithmetic_lanes.inc"
+}  // namespace avx2
+KVE_TARGET_END
 
-inline __m128i LumaBlock(__m128i p) {
-    const __m128i redBlue = _mm_madd_epi16(RedBlue(p), _mm_set1_epi32(117 << 16 | 306));
-    const __m128i green = _mm_madd_epi16(AlphaGreen(p), _mm_set1_epi32(601 << 16));
-    return _mm_add_epi32(redBlue, green);
+KVE_TARGET_AVX512_BEGIN
+namespace avx512 {
+using Vec = __m512i;
+constexpr int32_t kLanes = 16;
+// The unmasked 512-bit shifts start from an undefined register that this
+// compiler warns about; the zero-masked forms with every lane set are the
+// same instruction.
+constexpr __mmask16 kAllLanes = 0xFFFF;
+inline Vec Load(const Pixel *p) {
+    return _mm512_loadu_si512(p);
 }
-
-inline __m128i Select(__m128i mask, __m128i ifSet, __m128i ifClear) {
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+inline void Store(Pixel *p, Vec v) {
+    _mm512_storeu_si512(p, v);
 }
-
-void AddFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<AddPixel>(a, b, out, n, [](__m128i x, __m128i y) { return _mm_adds_epu8(x, y); });
+inline Vec Set1(int32_t v) {
+    return _mm512_set1_epi32(v);
 }
-void SubFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<SubPixel>(a, b, out, n, [](__m128i x, __m128i y) { return _mm_subs_epu8(y, x); });
+inline Vec AddsU8(Vec a, Vec b) {
+    return _mm512_adds_epu8(a, b);
 }
-void MulFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<MulPixel>(a, b, out, n, MulBytes);
+inline Vec SubsU8(Vec a, Vec b) {
+    return _mm512_subs_epu8(a, b);
 }
-void AndFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<AndPixel>(a, b, out, n, [](__m128i x, __m128i y) { return _mm_and_si128(x, y); });
+inline Vec And(Vec a, Vec b) {
+    return _mm512_and_si512(a, b);
 }
-void OrFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<OrPixel>(a, b, out, n, [](__m128i x, __m128i y) { return _mm_or_si128(x, y); });
+inline Vec Or(Vec a, Vec b) {
+    return _mm512_or_si512(a, b);
 }
-void XorFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<XorPixel>(a, b, out, n, [](__m128i x, __m128i y) { return _mm_xor_si128(x, y); });
+inline Vec Xor(Vec a, Vec b) {
+    return _mm512_xor_si512(a, b);
 }
-void MaxFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<MaxPixel>(a, b, out, n, [](__m128i x, __m128i y) {
-        return Select(_mm_cmpgt_epi32(LumaBlock(x), LumaBlock(y)), x, y);
-    });
+inline Vec Add32(Vec a, Vec b) {
+    return _mm512_add_epi32(a, b);
 }
-void MinFast(const Pixel *a, const Pixel *b, Pixel *out, int32_t n) {
-    FastRow<MinPixel>(a, b, out, n, [](__m128i x, __m128i y) {
-        return Select(_mm_cmpgt_epi32(LumaBlock(y), LumaBlock(x)), x, y);
-    });
+inline Vec ShiftLeft32(Vec v, int n) {
+    return _mm512_maskz_slli_epi32(kAllLanes, v, static_cast<unsigned>(n));
 }
-void NegateFast(const Pixel *a, Pixel *out, int32_t n) {
-    FastRow<NegatePixel>(a, out, n, [](__m128i x) { return _mm_xor_si128(x, _mm_set1_epi32(-1)); });
+inline Vec ShiftRight32(Vec v, int n) {
+    return _mm512_maskz_srli_epi32(kAllLanes, v, static_cast<unsigned>(n));
 }
-// The green weight 38470 does not fit a signed 16-bit factor, so green is
-// multiplied by 19235 and doubled; the sums are exact in 32 bits.
-void MonochromeFast(const Pixel *a, Pixel *out, int32_t n) {
-    FastRow<MonochromePixel>(a, out, n, [](__m128i x) {
-        const __m128i redBlue = _mm_madd_epi16(RedBlue(x), _mm_set1_epi32(7471 << 16 | 19595));
-        const __m128i green =
-            _mm_slli_epi32(_mm_madd_epi16(AlphaGreen(x), _mm_set1_epi32(19235 << 16)), 1);
-        const __m128i l = _mm_srli_epi32(_mm_add_epi32(redBlue, green), 16);
-        const __m128i grey = _mm_or_si128(
-            _mm_slli_epi32(l, 8), _mm_or_si128(_mm_slli_epi32(l, 16), _mm_slli_epi32(l, 24)));
-        return _mm_or_si128(_mm_and_si128(x, _mm_set1_epi32(0xFF)), grey);
-    });
+// Sums of two 16-bit products per 32-bit lane.
+inline Vec Madd(Vec v, int32_t weights) {
+    return _mm512_madd_epi16(v, _mm512_set1_epi32(weights));
 }
-
-#else
-
-constexpr TwoFrameRow AddFast = ReferenceRow<AddPixel>;
-constexpr TwoFrameRow SubFast = ReferenceRow<SubPixel>;
-constexpr TwoFrameRow MulFast = ReferenceRow<MulPixel>;
-constexpr TwoFrameRow AndFast = ReferenceRow<AndPixel>;
-constexpr TwoFrameRow OrFast = ReferenceRow<OrPixel>;
-constexpr TwoFrameRow XorFast = ReferenceRow<XorPixel>;
-constexpr TwoFrameRow MaxFast = ReferenceRow<MaxPixel>;
-constexpr TwoFrameRow MinFast = ReferenceRow<MinPixel>;
-constexpr OneFrameRow NegateFast = ReferenceRow<NegatePixel>;
-constexpr OneFrameRow MonochromeFast = ReferenceRow<MonochromePixel>;
+inline Vec MulBytes(Vec a, Vec b) {
+    const Vec zero = _mm512_setzero_si512(), bias = _mm512_set1_epi16(static_cast<short>(0xFF00));
+    const Vec low =
+        _mm512_mullo_epi16(_mm512_unpacklo_epi8(a, zero), _mm512_unpacklo_epi8(b, zero));
+    const Vec high =
+        _mm512_mullo_epi16(_mm512_unpackhi_epi8(a, zero), _mm512_unpackhi_epi8(b, zero));
+    const Vec lowByte = _mm512_set1_epi16(0x00FF);
+    return _mm512_packus_epi16(_mm512_and_si512(_mm512_adds_epu16(low, bias), lowByte),
+                               _mm512_and_si512(_mm512_adds_epu16(high, bias), lowByte));
+}
+inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
+    return _mm512_mask_blend_epi32(_mm512_cmpgt_epi32_mask(la, lb), b, a);
+}
+#include "effects/point/arithmetic_lanes.inc"
+}  // namespace avx512
+KVE_TARGET_END
 
 #endif
 
+// Every level's row of one op; the reference stands in where a set is not
+// compiled.
+#if defined(__x86_64__)
+#define KVE_POINT_LEVELS(Op, Block)                                                   \
+    {                                                                                 \
+        {                                                                             \
+            ReferenceRow<Op>, sse2::Row<Op, sse2::Block>, avx2::Row<Op, avx2::Block>, \
+                avx512::Row<Op, avx512::Block>                                        \
+        }                                                                             \
+    }
+#else
+#define KVE_POINT_LEVELS(Op, Block)                                                \
+    {                                                                              \
+        { ReferenceRow<Op>, ReferenceRow<Op>, ReferenceRow<Op>, ReferenceRow<Op> } \
+    }
+#endif
+
 constexpr TwoFrameKernel kTwoFrame[] = {
-    {"Add", ReferenceRow<AddPixel>, AddFast}, {"Sub", ReferenceRow<SubPixel>, SubFast},
-    {"Mul", ReferenceRow<MulPixel>, MulFast}, {"And", ReferenceRow<AndPixel>, AndFast},
-    {"Or", ReferenceRow<OrPixel>, OrFast},    {"Xor", ReferenceRow<XorPixel>, XorFast},
-    {"Max", ReferenceRow<MaxPixel>, MaxFast}, {"Min", ReferenceRow<MinPixel>, MinFast},
+    {"Add", ReferenceRow<AddPixel>, KVE_POINT_LEVELS(AddPixel, AddBlock)},
+    {"Sub", ReferenceRow<SubPixel>, KVE_POINT_LEVELS(SubPixel, SubBlock)},
+    {"Mul", ReferenceRow<MulPixel>, KVE_POINT_LEVELS(MulPixel, MulBlock)},
+    {"And", ReferenceRow<AndPixel>, KVE_POINT_LEVELS(AndPixel, AndBlock)},
+    {"Or", ReferenceRow<OrPixel>, KVE_POINT_LEVELS(OrPixel, OrBlock)},
+    {"Xor", ReferenceRow<XorPixel>, KVE_POINT_LEVELS(XorPixel, XorBlock)},
+    {"Max", ReferenceRow<MaxPixel>, KVE_POINT_LEVELS(MaxPixel, MaxBlock)},
+    {"Min", ReferenceRow<MinPixel>, KVE_POINT_LEVELS(MinPixel, MinBlock)},
 };
 constexpr OneFrameKernel kOneFrame[] = {
-    {"Negate", ReferenceRow<NegatePixel>, NegateFast},
-    {"Monochrome", ReferenceRow<MonochromePixel>, MonochromeFast},
+    {"Negate", ReferenceRow<NegatePixel>, KVE_POINT_LEVELS(NegatePixel, NegateBlock)},
+    {"Monochrome", ReferenceRow<MonochromePixel>,
+     KVE_POINT_LEVELS(MonochromePixel, MonochromeBlock)},
 };
+enum TwoFrameIndex { kAdd, kSub, kMul, kAnd, kOr, kXor, kMax, kMin };
+enum OneFrameIndex { kNegate, kMonochrome };
 
 }  // namespace
 
@@ -234,25 +326,27 @@ std::span<const OneFrameKernel> OneFrameKernels() {
     return kOneFrame;
 }
 
-// Two-frame rows: the first frame is image slot 0, the second slot 1.
-#define KVE_TWO_FRAME_LINE_OP(Name, Row)                             \
-    KVE_LINE_OP(Name) {                                              \
-        Row(inLines[0], inLines[1], outLines[0], out.imageWidth[0]); \
+// Two-frame rows: the first frame is image slot 0, the second slot 1. The
+// row is picked for the active CPU level on every call, which costs one load
+// per row.
+#define KVE_TWO_FRAME_LINE_OP(Name, Index)                                                    \
+    KVE_LINE_OP(Name) {                                                                       \
+        kTwoFrame[Index].rows.Pick()(inLines[0], inLines[1], outLines[0], out.imageWidth[0]); \
     }
-#define KVE_ONE_FRAME_LINE_OP(Name, Row)                 \
-    KVE_LINE_OP(Name) {                                  \
-        Row(inLines[0], outLines[0], out.imageWidth[0]); \
+#define KVE_ONE_FRAME_LINE_OP(Name, Index)                                        \
+    KVE_LINE_OP(Name) {                                                           \
+        kOneFrame[Index].rows.Pick()(inLines[0], outLines[0], out.imageWidth[0]); \
     }
 
-KVE_TWO_FRAME_LINE_OP(AddLineOp, AddFast)
-KVE_TWO_FRAME_LINE_OP(SubLineOp, SubFast)
-KVE_TWO_FRAME_LINE_OP(MulLineOp, MulFast)
-KVE_TWO_FRAME_LINE_OP(AndLineOp, AndFast)
-KVE_TWO_FRAME_LINE_OP(OrLineOp, OrFast)
-KVE_TWO_FRAME_LINE_OP(XorLineOp, XorFast)
-KVE_TWO_FRAME_LINE_OP(MaxLineOp, MaxFast)
-KVE_TWO_FRAME_LINE_OP(MinLineOp, MinFast)
-KVE_ONE_FRAME_LINE_OP(NegateLineOp, NegateFast)
-KVE_ONE_FRAME_LINE_OP(MonochromeLineOp, MonochromeFast)
+KVE_TWO_FRAME_LINE_OP(AddLineOp, kAdd)
+KVE_TWO_FRAME_LINE_OP(SubLineOp, kSub)
+KVE_TWO_FRAME_LINE_OP(MulLineOp, kMul)
+KVE_TWO_FRAME_LINE_OP(AndLineOp, kAnd)
+KVE_TWO_FRAME_LINE_OP(OrLineOp, kOr)
+KVE_TWO_FRAME_LINE_OP(XorLineOp, kXor)
+KVE_TWO_FRAME_LINE_OP(MaxLineOp, kMax)
+KVE_TWO_FRAME_LINE_OP(MinLineOp, kMin)
+KVE_ONE_FRAME_LINE_OP(NegateLineOp, kNegate)
+KVE_ONE_FRAME_LINE_OP(MonochromeLineOp, kMonochrome)
 
 }  // namespace kve

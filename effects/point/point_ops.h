@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 
 namespace kve {
@@ -35,26 +36,45 @@ KVE_LINE_OP(AddNoiseLineOp);
 KVE_LINE_OP(MulNoiseLineOp);
 size_t AddNoiseScratch(const ArgBlock &in, const ArgBlock &out);
 size_t MulNoiseScratch(const ArgBlock &in, const ArgBlock &out);
+// Noise rows: the reference steps the generator once per draw; the rows per
+// CPU level must give the same words and leave the same state behind.
+using AddNoiseRow = void (*)(const uint8_t *increment, uint32_t &state, const Pixel *src,
+                             Pixel *dst, int32_t n);
+using MulNoiseRow = void (*)(const double *factor, uint32_t &state, const Pixel *src, Pixel *dst,
+                             int32_t n);
+struct AddNoiseKernel {
+    AddNoiseRow reference;
+    CpuRows<AddNoiseRow> rows;
+};
+struct MulNoiseKernel {
+    MulNoiseRow reference;
+    CpuRows<MulNoiseRow> rows;
+};
+struct NoiseKernels {
+    AddNoiseKernel addGrey, addColour;  // increment table of 32768 + 3 bytes
+    MulNoiseKernel mul;                 // factor table of 32768 doubles
+};
+NoiseKernels NoiseRowKernels();
 KVE_LINE_OP(MirrorHLineOp);
 KVE_LINE_OP(MirrorVLineOp);
 // Hands the line op input row H - 1 - y for output row y.
 void MirrorVDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
                    ArgBlock &out);
 
-// Row kernels behind the line ops: the plain per-pixel reference and the
-// variant the line op runs, which must give identical words.
+// Row kernels behind the line ops: the plain per-pixel reference and the rows
+// the line op runs at each CPU level, which must all give identical words.
 using TwoFrameRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int32_t n);
 using OneFrameRow = void (*)(const Pixel *a, Pixel *out, int32_t n);
 
 struct TwoFrameKernel {
     const char *name;
     TwoFrameRow reference;
-    TwoFrameRow fast;
+    CpuRows<TwoFrameRow> rows;
 };
 struct OneFrameKernel {
     const char *name;
     OneFrameRow reference;
-    OneFrameRow fast;
+    CpuRows<OneFrameRow> rows;
 };
 
 std::span<const TwoFrameKernel> TwoFrameKernels();

@@ -1,11 +1,12 @@
-// The fast rows of Resize and ZoomPan per instruction set, and the one place
-// that picks among them. The AVX2 rows hold a pixel's four channels in one
+// The fast rows of Resize and ZoomPan per instruction set, and their place in
+// the library's CPU-level tables. The AVX2 rows hold a pixel's four channels in one
 // register of doubles; they multiply and add in the same order as the
 // baseline rows (no fused multiply-add), so every set gives the same words.
 #include <algorithm>
 
 #include "effects/warp/resize.h"
 #include "effects/warp/resize_internal.h"
+#include "engine/cpu.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -160,11 +161,15 @@ KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *con
 constexpr ResizeRows kAvx2Rows = {ExpandChannelsAvx2, ApplyClistAvx2, ApplyClistDownAvx2,
                                   LinearResampleAvx2, LinearDownAvx2};
 
-bool HasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
+#endif
 
+// Scalar and SSE2 levels run the baseline rows; AVX2 and AVX-512 the AVX2 rows.
+#if defined(KVE_RESIZE_AVX2)
+constexpr CpuRows<const ResizeRows *> kResizeRows = {
+    {&kBaselineRows, &kBaselineRows, &kAvx2Rows, &kAvx2Rows}};
+#else
+constexpr CpuRows<const ResizeRows *> kResizeRows = {
+    {&kBaselineRows, &kBaselineRows, &kBaselineRows, &kBaselineRows}};
 #endif
 
 }  // namespace
@@ -175,7 +180,8 @@ const ResizeRows *ResizeRowsFor(ResizeSimd level) {
             return &kBaselineRows;
         case ResizeSimd::kAvx2:
 #if defined(KVE_RESIZE_AVX2)
-            return HasAvx2() ? &kAvx2Rows : nullptr;
+            return LevelIndex(DetectedCpuLevel()) >= LevelIndex(CpuLevel::kAvx2) ? &kAvx2Rows
+                                                                                 : nullptr;
 #else
             return nullptr;
 #endif
@@ -184,11 +190,7 @@ const ResizeRows *ResizeRowsFor(ResizeSimd level) {
 }
 
 const ResizeRows &ResizeRowsBest() {
-    static const ResizeRows *best = [] {
-        const ResizeRows *avx2 = ResizeRowsFor(ResizeSimd::kAvx2);
-        return avx2 ? avx2 : &kBaselineRows;
-    }();
-    return *best;
+    return *kResizeRows.Pick();
 }
 
 }  // namespace kve

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 #include "engine/scratch.h"
 
@@ -83,7 +84,8 @@ BlockMix BlockMixOf(int32_t level, double border, double softness, Pixel colour)
 using BlockMixRow = void (*)(const Pixel *a, const Pixel *b, Pixel *out, int64_t count,
                              const BlockMix &mix);
 struct BlockMixKernels {
-    BlockMixRow reference, fast;
+    BlockMixRow reference;
+    CpuRows<BlockMixRow> rows;
 };
 BlockMixKernels BlockMixRows();
 

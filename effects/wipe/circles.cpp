@@ -16,6 +16,10 @@
 #include <limits>
 #include <numbers>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "engine/diag.h"
 
 namespace kve {
@@ -328,67 +332,6 @@ void FillKeysOf(const WipeCircleState &s, int32_t from, int32_t to, float *keys)
     }
 }
 
-#if defined(__SSE2__)
-inline KeyPair Sqrt(KeyPair p) {
-    return {_mm_sqrt_pd(p.v)};
-}
-#else
-inline KeyPair Sqrt(KeyPair p) {
-    return {{std::sqrt(p.v[0]), std::sqrt(p.v[1])}};
-}
-#endif
-
-// RingKey of two ramps: every branch of Ease computed with the scalar
-// operations, each lane taking the one its branch picks.
-inline KeyPair RingKey(KeyPair t) {
-    const KeyPair zero = Pair(0), one = Pair(1);
-    const KeyPair rising = Pair(2) * t * t;
-    const KeyPair u = 1 - t;
-    const KeyPair falling = 1 - Pair(2) * u * u;
-    KeyPair k = Choose(Less(t, Pair(0.5)), rising, falling);
-    k = Choose(LessEqual(t, one), k, one);
-    k = Choose(Less(t, zero), zero, k);
-    // A ramp that is not a number fails every comparison, also this one.
-    return Choose(LessEqual(t, Pair(std::numeric_limits<double>::infinity())), k, zero);
-}
-
-// FillKeysOf two pixels at a time: the same operations lane by lane.
-template <int32_t kNumber>
-void FillKeyPairsOf(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
-    const double y = s.rowY, Y = y - s.cy;
-    int32_t x = from;
-    for (; x + 1 <= to; x += 2) {
-        const KeyPair X = Pair(x - s.cx, (x + 1) - s.cx);
-        const KeyPair xs = Pair(x, x + 1);
-        auto c = [&](int i) {
-            const CircleRecord &r = s.circle[i];
-            const KeyPair u = Pair(r.dx) + (s.transformed ? Pair(s.m11) * X + Pair(s.rowU[i]) : X);
-            const KeyPair v =
-                Pair(r.dy) + (s.transformed ? Pair(s.m21) * X + Pair(s.rowV[i]) : Pair(Y));
-            return RingKey(Pair(r.c) - Pair(r.k) * Sqrt(u * u + v * v));
-        };
-        auto l = [&](int i) {
-            const EdgeRecord &e = s.line[i];
-            return EdgeKeyOf<EdgeKeyKind::kPlain>(Pair(e.a) * xs + Pair(s.rowB[i]) + Pair(e.c));
-        };
-        KeyPair key;
-        if constexpr (kNumber == 119 || kNumber == 120 || kNumber == 121) {
-            key = c(0);
-        } else if constexpr (kNumber == 122 || kNumber == 123) {
-            key = c(0) * c(1);
-        } else if constexpr (kNumber == 124 || kNumber == 125) {
-            key = Max(Max(c(0), c(1)), Min(Min(Min(l(0), l(1)), l(2)), l(3)));
-        } else if constexpr (kNumber == 130) {
-            const KeyPair band = l(0) * l(1);
-            key = Max((1 - band) * Max(c(0), c(1)), band * Min(Min(c(2), c(3)), 1 - c(4)));
-        } else {
-            key = 1 - (1 - c(0)) * (1 - l(0) * l(1) * l(2) * l(3));
-        }
-        StoreFloats(keys + x, key);
-    }
-    if (x <= to) FillKeysOf<kNumber>(s, x, to, keys);
-}
-
 void FillKeysUniform(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
     for (int32_t x = from; x <= to; ++x)
         keys[x] = static_cast<float>(s.uniformKey);
@@ -399,28 +342,102 @@ void FillKeysReference(const WipeCircleState &s, int32_t from, int32_t to, float
         keys[x] = static_cast<float>(CircleKeyAt(s, x, s.rowY));
 }
 
-CircleKeyRange FastLoopOf(int32_t number) {
-    switch (number) {
-        case 119:
-            return FillKeyPairsOf<119>;
-        case 120:
-            return FillKeyPairsOf<120>;
-        case 121:
-            return FillKeyPairsOf<121>;
-        case 122:
-            return FillKeyPairsOf<122>;
-        case 123:
-            return FillKeyPairsOf<123>;
-        case 124:
-            return FillKeyPairsOf<124>;
-        case 125:
-            return FillKeyPairsOf<125>;
-        case 130:
-            return FillKeyPairsOf<130>;
-        case 131:
-            return FillKeyPairsOf<131>;
-    }
-    return FillKeysReference;
+// The key loops per instruction set, from circle_lanes.inc: two lanes of the
+// baseline's pairs, and four in AVX2.
+namespace pairs {
+using Lanes = KeyPair;
+constexpr int32_t kLanes = 2;
+inline Lanes Splat(double d) {
+    return Pair(d);
+}
+inline Lanes Ramp(double d) {
+    return Pair(d, d + 1);
+}
+#if defined(__SSE2__)
+inline Lanes Sqrt(Lanes p) {
+    return {_mm_sqrt_pd(p.v)};
+}
+#else
+inline Lanes Sqrt(Lanes p) {
+    return {{std::sqrt(p.v[0]), std::sqrt(p.v[1])}};
+}
+#endif
+#include "effects/wipe/circle_lanes.inc"
+}  // namespace pairs
+
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+namespace quads {
+struct Lanes {
+    __m256d v;
+};
+constexpr int32_t kLanes = 4;
+inline Lanes Splat(double d) {
+    return {_mm256_set1_pd(d)};
+}
+inline Lanes Ramp(double d) {
+    return {_mm256_setr_pd(d, d + 1, d + 2, d + 3)};
+}
+inline Lanes operator+(Lanes p, Lanes q) {
+    return {_mm256_add_pd(p.v, q.v)};
+}
+inline Lanes operator-(Lanes p, Lanes q) {
+    return {_mm256_sub_pd(p.v, q.v)};
+}
+inline Lanes operator*(Lanes p, Lanes q) {
+    return {_mm256_mul_pd(p.v, q.v)};
+}
+inline Lanes operator-(double c, Lanes p) {
+    return Splat(c) - p;
+}
+inline Lanes Sqrt(Lanes p) {
+    return {_mm256_sqrt_pd(p.v)};
+}
+// Ordered, quiet comparisons: false for a NaN lane, as the scalar ones are.
+inline Lanes Less(Lanes p, Lanes q) {
+    return {_mm256_cmp_pd(p.v, q.v, _CMP_LT_OQ)};
+}
+inline Lanes LessEqual(Lanes p, Lanes q) {
+    return {_mm256_cmp_pd(p.v, q.v, _CMP_LE_OQ)};
+}
+inline Lanes Choose(Lanes mask, Lanes yes, Lanes no) {
+    return {_mm256_blendv_pd(no.v, yes.v, mask.v)};
+}
+// std::min(p, q) and std::max(p, q) per lane: q < p ? q : p and p < q ? q : p.
+inline Lanes Min(Lanes p, Lanes q) {
+    return {_mm256_min_pd(q.v, p.v)};
+}
+inline Lanes Max(Lanes p, Lanes q) {
+    return {_mm256_max_pd(q.v, p.v)};
+}
+inline void StoreFloats(float *to, Lanes p) {
+    _mm_storeu_ps(to, _mm256_cvtpd_ps(p.v));
+}
+// EdgeKeyOf's plain key of four ramps, as the pairs' form in patterns.h.
+template <EdgeKeyKind kind>
+inline Lanes EdgeKeyOf(Lanes t) {
+    static_assert(kind == EdgeKeyKind::kPlain, "the circle wipes use plain edge keys");
+    const Lanes one = Splat(1), zero = Splat(0), half = Splat(0.5);
+    const Lanes rising = 1 - Splat(2) * t * t;
+    const Lanes u = 1 - t;
+    const Lanes falling = Splat(2) * u * u;
+    Lanes k = Choose(Less(t, half), rising, falling);
+    k = Choose(LessEqual(t, one), k, zero);
+    return Choose(LessEqual(t, zero), one, k);
+}
+#include "effects/wipe/circle_lanes.inc"
+}  // namespace quads
+KVE_TARGET_END
+#endif
+
+// Pairs from SSE2 up; quads from AVX2 up.
+CpuRows<CircleKeyRange> LoopsOf(int32_t number) {
+#if defined(__x86_64__)
+    return {
+        {FillKeysReference, pairs::LoopOf(number), quads::LoopOf(number), quads::LoopOf(number)}};
+#else
+    return Sse2Rows(FillKeysReference, pairs::LoopOf(number));
+#endif
 }
 
 constexpr int kMaxCircleSpans = 5;
@@ -595,7 +612,7 @@ void SetCircleRow(WipeCircleState &s, int32_t y) {
 }
 
 CircleKeyLoops CircleKeyLoopsOf(int32_t number) {
-    return {FillKeysReference, FastLoopOf(number)};
+    return {FillKeysReference, LoopsOf(number)};
 }
 
 // The row is walked from the left. Inside an interval, or on a soft pixel,
@@ -613,7 +630,8 @@ int CircleWipe(const WipeRowArgs &row, const WipeScratch &scratch) {
     FindCircleIntervals(s, W, y);
     JoinIntervals(s);
     SetCircleRow(s, y);
-    const CircleKeyRange fill = s.uniform ? FillKeysUniform : FastLoopOf(s.number);
+    const CircleKeyRange fill =
+        s.uniform ? FillKeysUniform : CircleKeyLoopsOf(s.number).rows.Pick();
     auto keyAt = [&](int32_t x) {
         fill(s, x, x, keys);
         return keys[x];

@@ -7,6 +7,7 @@
 
 #include "effects/wipe/patterns.h"
 #include "effects/wipe/wipe.h"
+#include "engine/cpu.h"
 
 namespace kve {
 
@@ -64,7 +65,8 @@ void SetCircleRow(WipeCircleState &state, int32_t y);
 using CircleKeyRange = void (*)(const WipeCircleState &state, int32_t from, int32_t to,
                                 float *keys);
 struct CircleKeyLoops {
-    CircleKeyRange reference, fast;
+    CircleKeyRange reference;
+    CpuRows<CircleKeyRange> rows;  // the pair loop from SSE2 up
 };
 CircleKeyLoops CircleKeyLoopsOf(int32_t number);
 

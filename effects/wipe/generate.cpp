@@ -41,7 +41,7 @@ double KeyOf(const WipeEdgeState &state, double x) {
 }
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
-    const WipeKeyRange fill = KeyLoopsOf(*state.pattern).fast;
+    const WipeKeyRange fill = KeyLoopsOf(*state.pattern).rows.Pick();
     fill(state, from, to, keys);
 }
 

@@ -17,6 +17,10 @@
 #include <numbers>
 #include <utility>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "effects/wipe/patterns.h"
 
 namespace kve {
@@ -732,19 +736,113 @@ void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
     }
 }
 
-// The loop the generator runs: two pixels at a time with the reference's
-// operations in the reference's order, lane by lane, so the keys are
-// identical. Where the zig-zags' shortcut applies, its pixels are written
-// directly and the pair loop runs on the stretches between them.
+// ---- four pixels at a time --------------------------------------------------------
+//
+// The edge keys of four neighbouring pixels in AVX2 lanes; the pattern's
+// combination then runs on the low and the high pair of them, as the pair
+// loop runs it, so every key is the reference's.
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+namespace quads {
+
+struct Lanes {
+    __m256d v;
+};
+inline Lanes Splat(double d) {
+    return {_mm256_set1_pd(d)};
+}
+inline Lanes operator+(Lanes p, Lanes q) {
+    return {_mm256_add_pd(p.v, q.v)};
+}
+inline Lanes operator-(Lanes p, Lanes q) {
+    return {_mm256_sub_pd(p.v, q.v)};
+}
+inline Lanes operator*(Lanes p, Lanes q) {
+    return {_mm256_mul_pd(p.v, q.v)};
+}
+// Ordered, quiet comparisons: false for a NaN lane, as the scalar ones are.
+inline Lanes Less(Lanes p, Lanes q) {
+    return {_mm256_cmp_pd(p.v, q.v, _CMP_LT_OQ)};
+}
+inline Lanes LessEqual(Lanes p, Lanes q) {
+    return {_mm256_cmp_pd(p.v, q.v, _CMP_LE_OQ)};
+}
+inline Lanes Choose(Lanes mask, Lanes yes, Lanes no) {
+    return {_mm256_blendv_pd(no.v, yes.v, mask.v)};
+}
+// std::min(p, q) and std::max(p, q) per lane: q < p ? q : p and p < q ? q : p.
+inline Lanes Min(Lanes p, Lanes q) {
+    return {_mm256_min_pd(q.v, p.v)};
+}
+inline Lanes Max(Lanes p, Lanes q) {
+    return {_mm256_max_pd(q.v, p.v)};
+}
+
+// EdgeKeyOf of four ramps, the pairs' form in patterns.h lane for lane.
+template <EdgeKeyKind kind>
+inline Lanes EdgeKeyOf(Lanes t) {
+    const Lanes one = Splat(1), zero = Splat(0), half = Splat(0.5);
+    const Lanes rising = one - Splat(2) * t * t;
+    const Lanes u = one - t;
+    const Lanes falling = Splat(2) * u * u;
+    Lanes k = Choose(Less(t, half), rising, falling);
+    if constexpr (kind == EdgeKeyKind::kClamped) {
+        k = Min(Max(k, Splat(0.0000001)), Splat(0.9999999));
+        k = Choose(Less(t, one), k, zero);
+    } else {
+        k = Choose(LessEqual(t, one), k, zero);
+    }
+    return Choose(LessEqual(t, zero), one, k);
+}
+
+// Patterns of many edges (the zig-zags) and short ranges stay with pairs:
+// handing every edge's quad to the combination as two pairs costs more than
+// the wider ramps save there.
 template <size_t index>
-void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    constexpr WipePattern pattern = kPatterns[index];
+    if (pattern.edges > 8 || to - from < 8) return PairsOver<index>(state, from, to, keys);
+    RangeEdges<index> r(state, from, to);
+    Lanes e[r.n], a[r.n], g[r.n];
+    for (int k = 0; k < r.n; ++k) {
+        e[k] = Splat(r.e[k]);
+        a[k] = Splat(r.a[k]);
+        g[k] = Splat(r.g[k]);
+    }
+    const double p = state.progress;
+    int32_t x = from;
+    Lanes xs = {_mm256_setr_pd(x, x + 1.0, x + 2.0, x + 3.0)};
+    const Lanes step = Splat(4);
+    for (; x + 3 <= to; x += 4, xs = xs + step) {
+        for (int k = 0; k < r.n; ++k)
+            if (r.Soft(k)) e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
+        KeyPair low[r.n], high[r.n];
+        for (int k = 0; k < r.n; ++k) {
+            low[k] = {_mm256_castpd256_pd128(e[k].v)};
+            high[k] = {_mm256_extractf128_pd(e[k].v, 1)};
+        }
+        StoreFloats(keys + x, pattern.combine.pair(low, p));
+        StoreFloats(keys + x + 2, pattern.combine.pair(high, p));
+    }
+    if (x <= to) PairsOver<index>(state, x, to, keys);
+}
+
+}  // namespace quads
+KVE_TARGET_END
+#endif
+
+// The loops the generator runs: two or four pixels at a time (kInner) with
+// the reference's operations in the reference's order, lane by lane, so the
+// keys are identical. Where the zig-zags' shortcut applies, its pixels are
+// written directly and the inner loop runs on the stretches between them.
+template <size_t index, WipeKeyRange kInner>
+void KeysOverRanges(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
     constexpr QuickOut kind = kPatterns[index].quickOut;
-    if (kind == QuickOut::kNone || state.transformed)
-        return PairsOver<index>(state, from, to, keys);
+    if (kind == QuickOut::kNone || state.transformed) return kInner(state, from, to, keys);
     if (kind == QuickOut::kSidesY || kind == QuickOut::kBandY) {
         // Decided by the row alone.
         const double quick = QuickOutKey(kind, state, from);
-        if (quick < 0) return PairsOver<index>(state, from, to, keys);
+        if (quick < 0) return kInner(state, from, to, keys);
         std::fill(keys + from, keys + to + 1, static_cast<float>(quick));
         return;
     }
@@ -754,7 +852,7 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
     const double first = from, last = to;
     if (b[0] <= first && last <= b[1] &&
         (kind == QuickOut::kSidesX || last <= b[2] || b[3] <= first))
-        return PairsOver<index>(state, from, to, keys);
+        return kInner(state, from, to, keys);
     // Each bound flips its test once along the row; between the flips the
     // shortcut answers every pixel alike or none.
     int32_t cuts[6] = {from, to + 1};
@@ -782,7 +880,7 @@ void KeysOverPairs(const WipeEdgeState &state, int32_t from, int32_t to, float *
         if (hi < lo) continue;
         const double quick = QuickOutKey(kind, state, lo);
         if (quick < 0) {
-            PairsOver<index>(state, lo, hi, keys);
+            kInner(state, lo, hi, keys);
         } else {
             std::fill(keys + lo, keys + hi + 1, static_cast<float>(quick));
         }
@@ -807,10 +905,22 @@ double KeyAt(const WipeEdgeState &state, double x) {
     return pattern.combine.one(e, state.progress);
 }
 
+// Pairs from SSE2 up, quads from AVX2 up.
+template <size_t index>
+constexpr CpuRows<WipeKeyRange> KeyRowsOf() {
+#if defined(__x86_64__)
+    return {{KeysOver<index>, KeysOverRanges<index, PairsOver<index>>,
+             KeysOverRanges<index, quads::QuadsOver<index>>,
+             KeysOverRanges<index, quads::QuadsOver<index>>}};
+#else
+    return Sse2Rows<WipeKeyRange>(KeysOver<index>, KeysOverRanges<index, PairsOver<index>>);
+#endif
+}
+
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
     return std::array<WipeKeyLoops, sizeof...(index)>{
-        WipeKeyLoops{KeysOver<index>, KeysOverPairs<index>, KeyAt<index>}...};
+        WipeKeyLoops{KeysOver<index>, KeyRowsOf<index>(), KeyAt<index>}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "effects/wipe/wipe.h"
+#include "engine/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -311,10 +312,12 @@ double PatternKeyAt(const WipeEdgeState &state, double x);
 
 // Writes keys[x] = PatternKeyAt(state, x) for x in [from, to], with the
 // pattern's edge count and combination compiled in: the plain per-pixel
-// reference and the pair loop the generator runs, which must give identical keys.
+// reference and the loops per CPU level (the pair loop from SSE2 up), which
+// must give identical keys.
 using WipeKeyRange = void (*)(const WipeEdgeState &state, int32_t from, int32_t to, float *keys);
 struct WipeKeyLoops {
-    WipeKeyRange reference, fast;
+    WipeKeyRange reference;
+    CpuRows<WipeKeyRange> rows;
     // PatternKeyAt compiled for the pattern, for the generator's single keys.
     double (*at)(const WipeEdgeState &state, double x);
 };

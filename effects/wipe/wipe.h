@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 #include "engine/scratch.h"
 
@@ -91,12 +92,13 @@ void ComposeWipeRow(const int32_t *spans, const float *keys, const Pixel *a, con
                     Pixel *out, int32_t width, const WipeMix &mix);
 
 // The soft mix of a row with border 0 (keys[x] mixes a[x] and b[x] into
-// out[x]): the plain per-pixel reference and the variant the effect runs,
-// which must give identical words.
+// out[x]): the plain per-pixel reference and the rows per CPU level, which
+// must give identical words.
 using WipeMixRow = void (*)(const float *keys, const Pixel *a, const Pixel *b, Pixel *out,
                             int32_t count);
 struct WipeMixKernels {
-    WipeMixRow reference, fast;
+    WipeMixRow reference;
+    CpuRows<WipeMixRow> rows;
 };
 WipeMixKernels WipeMixRows();
 

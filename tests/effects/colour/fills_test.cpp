@@ -6,6 +6,7 @@
 
 #include "effects/colour/colour_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -107,31 +108,33 @@ TEST(Color4Test, DecreasingGradientTruncatesTowardZero) {
     EXPECT_EQ(Reds(out, 2), (std::vector<int32_t>{200, 100}));
 }
 
-TEST(Color4Test, FastRowMatchesTheReferenceOnEveryWidth) {
+TEST(Color4Test, EveryLevelMatchesTheReferenceOnEveryWidth) {
     const GradientKernel kernel = Color4Kernel();
-    uint32_t seed = 7;
-    auto next = [&seed](int32_t range) {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<int32_t>(seed >> 8) % (2 * range + 1) - range;
-    };
-    constexpr uint32_t kGuard = 0xA5A5A5A5u;
-    for (int32_t width = 1; width < 256; ++width) {
-        // Row ends as the line op makes them, plus some past the channel range
-        // so both clamps are exercised.
-        float left[4], span[4];
-        for (int k = 0; k < 4; ++k) {
-            left[k] = static_cast<float>(width % 3 == 0 ? next(300) : next(127) + 128);
-            span[k] = static_cast<float>(next(width % 3 == 0 ? 600 : 255));
+    for (const CpuLevel cpu : LevelsToTest()) {
+        uint32_t seed = 7;
+        auto next = [&seed](int32_t range) {
+            seed = seed * 1664525u + 1013904223u;
+            return static_cast<int32_t>(seed >> 8) % (2 * range + 1) - range;
+        };
+        constexpr uint32_t kGuard = 0xA5A5A5A5u;
+        for (int32_t width = 1; width < 256; ++width) {
+            // Row ends as the line op makes them, plus some past the channel range
+            // so both clamps are exercised.
+            float left[4], span[4];
+            for (int k = 0; k < 4; ++k) {
+                left[k] = static_cast<float>(width % 3 == 0 ? next(300) : next(127) + 128);
+                span[k] = static_cast<float>(next(width % 3 == 0 ? 600 : 255));
+            }
+            std::vector<float> frac(width);
+            const float reciprocal = 1.0f / static_cast<float>(width);
+            for (int32_t i = 0; i < width; ++i)
+                frac[i] = static_cast<float>(i) * reciprocal;
+            Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
+            kernel.reference(left, span, frac.data(), reference.data(), width);
+            kernel.rows.For(cpu)(left, span, frac.data(), fast.data(), width);
+            EXPECT_EQ(fast, reference) << CpuLevelName(cpu) << " " << width;
+            EXPECT_EQ(Frame(fast.end() - 4, fast.end()), Frame(4, kGuard)) << width;
         }
-        std::vector<float> frac(width);
-        const float reciprocal = 1.0f / static_cast<float>(width);
-        for (int32_t i = 0; i < width; ++i)
-            frac[i] = static_cast<float>(i) * reciprocal;
-        Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
-        kernel.reference(left, span, frac.data(), reference.data(), width);
-        kernel.fast(left, span, frac.data(), fast.data(), width);
-        EXPECT_EQ(fast, reference) << width;
-        EXPECT_EQ(Frame(fast.end() - 4, fast.end()), Frame(4, kGuard)) << width;
     }
 }
 

@@ -1,9 +1,13 @@
 // Keys through command texts: LumaKey, ChromaKey and Extract.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
+#include "effects/colour/colour_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -76,17 +80,60 @@ TEST(ChromaKeyTest, DistanceAtTheThresholdIsKeyedOut) {
 TEST(KeysTest, GoldenMasks) {
     GoldenFile golden("keys.txt");
     Frame picture = PictureFrame(97, 61, 2);
-    for (const char *command :
-         {"LumaKey 0.5 0.2", "LumaKey 0.1 0.05", "ChromaKey [(argb) 255 40 200 40] 0.3",
-          "ChromaKey [(argb) 0 200 30 200] 0.15"}) {
-        const std::string sum = Checksum(RunEffect(command, {&picture}, 97, 61).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        for (const char *command :
+             {"LumaKey 0.5 0.2", "LumaKey 0.1 0.05", "ChromaKey [(argb) 255 40 200 40] 0.3",
+              "ChromaKey [(argb) 0 200 30 200] 0.15"}) {
+            const std::string sum = Checksum(RunEffect(command, {&picture}, 97, 61).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum))
+                << command << " " << CpuLevelName(level);
+        }
     }
 }
 
 // A mask row with every kind of word Extract can meet.
 Frame MaskFrame() {
     return {0u, kKept, 1u, 0u, 0x80000000u, 0xFFu};
+}
+
+// Every level's rows against the reference on every width, with rows that
+// hit the band ends, the threshold exactly and zero words.
+TEST(KeysTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    constexpr uint32_t kGuard = 0xA5A5A5A5;
+    const KeyKernels kernels = KeyRowKernels();
+    std::vector<LumaKeyState> lumas(5);
+    BuildLumaKey(0.5, 0.1, lumas[0]);
+    BuildLumaKey(0.3, 0, lumas[1]);
+    BuildLumaKey(0.5, 9, lumas[2]);
+    BuildLumaKey(-3, 0.1, lumas[3]);
+    BuildLumaKey(0.0, 0.02, lumas[4]);
+    std::vector<ChromaKeyState> chromas(5);
+    BuildChromaKey(PackPixel(0, 200, 100, 50), 0.2, chromas[0]);
+    BuildChromaKey(PackPixel(0, 0, 255, 0), 0, chromas[1]);
+    BuildChromaKey(PackPixel(0, 255, 255, 255), 5, chromas[2]);
+    BuildChromaKey(PackPixel(0, 10, 0, 250), std::nan(""), chromas[3]);
+    BuildChromaKey(PackPixel(0, 128, 128, 128), 0.0390625, chromas[4]);  // threshold 300 exactly
+    const ExtractState extract{PackPixel(255, 1, 2, 3), 0};
+    for (const CpuLevel level : LevelsToTest()) {
+        for (int32_t n = 0; n < 256; ++n) {
+            Frame src = NoiseFrame(n, 1, static_cast<uint32_t>(n) + 7);
+            for (int32_t x = 0; x < n; x += 3)  // colours near the keys, and zero words
+                src[x] = x % 2 ? PackPixel(x, 128 + x % 11, 128 - x % 13, 128 + x % 7)
+                               : (x % 5 ? PackPixel(x, x, x / 2, x / 3) : 0u);
+            auto check = [&](auto &kernel, const auto &state, const char *name) {
+                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                kernel.reference(state, src.data(), expect.data(), n);
+                kernel.rows.For(level)(state, src.data(), got.data(), n);
+                ASSERT_EQ(got, expect) << name << " " << CpuLevelName(level) << " width " << n;
+            };
+            for (const LumaKeyState &s : lumas)
+                check(kernels.lumaKey, s, "LumaKey");
+            for (const ChromaKeyState &s : chromas)
+                check(kernels.chromaKey, s, "ChromaKey");
+            check(kernels.extract, extract, "Extract");
+        }
+    }
 }
 
 TEST(ExtractTest, FillsEveryNonZeroWordWithTheScaledColour) {

@@ -5,6 +5,7 @@
 
 #include "effects/colour/colour_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -48,9 +49,13 @@ TEST(MixesTest, OutputMayBeAnInputFrame) {
 TEST(MixesTest, GoldenFrames) {
     GoldenFile golden("mixes.txt");
     Frame a = PictureFrame(131, 37, 1), b = NoiseFrame(131, 37, 3);
-    for (const char *command : {"Fade 0.5", "Fade 1.7", "Dissolve 0.3", "Dissolve 0.77"}) {
-        const std::string sum = Checksum(RunEffect(command, {&a, &b}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        for (const char *command : {"Fade 0.5", "Fade 1.7", "Dissolve 0.3", "Dissolve 0.77"}) {
+            const std::string sum = Checksum(RunEffect(command, {&a, &b}, 131, 37).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum))
+                << command << " " << CpuLevelName(level);
+        }
     }
 }
 
@@ -127,21 +132,87 @@ TEST(CompositeTest, OutputMayBeTheBackgroundOrKeyFrame) {
     }
 }
 
-TEST(CompositeTest, FastRowMatchesTheReferenceOnEveryWidth) {
-    const CompositeKernel kernel = CompositeKernels();
+// Every byte of both inputs through every level for mixes across the whole
+// range, the awkward ones (0.3, 0.32, 0.35: products landing on whole
+// numbers) included; and the fixed-point scale fits nearly all of them.
+TEST(DissolveTest, EveryLevelMatchesTheReferenceForEveryMix) {
+    const DissolveKernel kernel = DissolveKernels();
+    Frame a(256), b(256);
+    for (uint32_t v = 0; v < 256; ++v) {
+        a[v] = v * 0x01010101u ^ 0x00FF00FFu;
+        b[v] = (255 - v) * 0x01010101u ^ 0xFF0000FFu;
+    }
+    int scaled = 0;
+    DissolveTables tables;
+    for (int32_t i = 0; i <= 2000; ++i) {
+        BuildDissolveTables(i / 2000.0, tables);
+        scaled += tables.scaleA.exact && tables.scaleB.exact;
+        Frame reference(256);
+        kernel.reference(tables, a.data(), b.data(), reference.data(), 256);
+        for (const CpuLevel level : LevelsToTest()) {
+            Frame got(256);
+            kernel.rows.For(level)(tables, a.data(), b.data(), got.data(), 256);
+            ASSERT_EQ(got, reference) << CpuLevelName(level) << " mix " << i / 2000.0;
+        }
+    }
+    EXPECT_GE(scaled, 1990);
+}
+
+TEST(FadeTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    const FadeKernel kernel = FadeKernels();
     constexpr uint32_t kGuard = 0xA5A5A5A5u;
-    const double levels[][2] = {{1.0, 0.0}, {0.75, 0.25}, {0.5, 0.25}, {0.3, 0.6}, {0.0, 0.0}};
-    for (const auto &level : levels) {
-        CompositeTables tables;
-        BuildCompositeTables(level[0], level[1], tables);
-        for (int32_t width = 1; width < 256; ++width) {
-            Frame fg = NoiseFrame(width, 1, 1), bg = NoiseFrame(width, 1, 2),
-                  key = NoiseFrame(width, 1, static_cast<uint32_t>(width));
+    uint8_t table[256];
+    for (int32_t v = 0; v < 256; ++v)
+        table[v] = static_cast<uint8_t>(v * 37 % 256 ^ v >> 3);
+    for (const CpuLevel level : LevelsToTest()) {
+        for (int32_t width = 0; width < 256; ++width) {
+            const Frame src = NoiseFrame(width, 1, 9 + width);
             Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
-            kernel.reference(tables, fg.data(), bg.data(), key.data(), reference.data(), width);
-            kernel.fast(tables, fg.data(), bg.data(), key.data(), fast.data(), width);
-            ASSERT_EQ(fast, reference) << level[0] << " " << level[1] << " " << width;
-            ASSERT_EQ(Frame(fast.end() - 4, fast.end()), Frame(4, kGuard)) << width;
+            kernel.reference(table, src.data(), reference.data(), width);
+            kernel.rows.For(level)(table, src.data(), fast.data(), width);
+            ASSERT_EQ(fast, reference) << CpuLevelName(level) << " " << width;
+        }
+    }
+}
+
+TEST(DissolveTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    const DissolveKernel kernel = DissolveKernels();
+    constexpr uint32_t kGuard = 0xA5A5A5A5u;
+    const double mixes[] = {0, 1, 0.25, 1.0 / 3, 0.37, 0.999, 0.001, 0.5, 2, -1};
+    for (const CpuLevel level : LevelsToTest()) {
+        for (const double mix : mixes) {
+            DissolveTables tables;
+            BuildDissolveTables(mix, tables);
+            for (int32_t width = 0; width < 256; ++width) {
+                Frame a = NoiseFrame(width, 1, 3), b = NoiseFrame(width, 1, 4 + width);
+                if (width > 2) a[1] = b[2] = 0xFFFFFFFF;
+                Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
+                kernel.reference(tables, a.data(), b.data(), reference.data(), width);
+                kernel.rows.For(level)(tables, a.data(), b.data(), fast.data(), width);
+                ASSERT_EQ(fast, reference) << CpuLevelName(level) << " " << mix << " " << width;
+            }
+        }
+    }
+}
+
+TEST(CompositeTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    const CompositeKernel kernel = CompositeKernels();
+    for (const CpuLevel cpu : LevelsToTest()) {
+        constexpr uint32_t kGuard = 0xA5A5A5A5u;
+        const double levels[][2] = {{1.0, 0.0}, {0.75, 0.25}, {0.5, 0.25}, {0.3, 0.6}, {0.0, 0.0}};
+        for (const auto &level : levels) {
+            CompositeTables tables;
+            BuildCompositeTables(level[0], level[1], tables);
+            for (int32_t width = 1; width < 256; ++width) {
+                Frame fg = NoiseFrame(width, 1, 1), bg = NoiseFrame(width, 1, 2),
+                      key = NoiseFrame(width, 1, static_cast<uint32_t>(width));
+                Frame reference(width + 4, kGuard), fast(width + 4, kGuard);
+                kernel.reference(tables, fg.data(), bg.data(), key.data(), reference.data(), width);
+                kernel.rows.For(cpu)(tables, fg.data(), bg.data(), key.data(), fast.data(), width);
+                ASSERT_EQ(fast, reference)
+                    << CpuLevelName(cpu) << " " << level[0] << " " << level[1] << " " << width;
+                ASSERT_EQ(Frame(fast.end() - 4, fast.end()), Frame(4, kGuard)) << width;
+            }
         }
     }
 }
@@ -150,10 +221,14 @@ TEST(CompositeTest, GoldenFrames) {
     GoldenFile golden("mixes.txt");
     Frame fg = PictureFrame(131, 37, 1), key = NoiseFrame(131, 37, 5),
           bg = PictureFrame(131, 37, 2);
-    for (const char *command :
-         {"Composite  1.0  0.0", "Composite 0.75 0.25", "Composite 0.3 0.6"}) {
-        const std::string sum = Checksum(RunEffect(command, {&fg, &key, &bg}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        for (const char *command :
+             {"Composite  1.0  0.0", "Composite 0.75 0.25", "Composite 0.3 0.6"}) {
+            const std::string sum = Checksum(RunEffect(command, {&fg, &key, &bg}, 131, 37).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum))
+                << command << " " << CpuLevelName(level);
+        }
     }
 }
 

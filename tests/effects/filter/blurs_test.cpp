@@ -11,6 +11,7 @@
 
 #include "effects/filter/filter_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -293,20 +294,23 @@ TEST(BlurLines, ColumnPassAcrossRowsMatchesTheReferenceColumns) {
 
 TEST(BlurFilterTest, GoldenFrames) {
     GoldenFile golden("filters.txt");
-    Frame picture = PictureFrame(131, 37, 1);
-    for (const char *command : {
-             "BlurFilter 0.04 0.02 2 1",
-             "BlurFilter 0.1 0 0 0",
-             "BlurFilter 0.05 0.3 1 2",
-             "BlurFilter 0.08 0.08 4 1",
-             "BlurFilter 0.06 0.06 5 2",
-             "BlurFilter 0.03 0.07 3 0",
-             "BlurMotionFilter 0.12 30 0 1",
-             "BlurMotionFilter 0.2 200 1 2",
-             "BlurMotionFilter 0.15 -100 3 0",
-         }) {
-        const std::string sum = Checksum(RunEffect(command, {&picture}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        Frame picture = PictureFrame(131, 37, 1);
+        for (const char *command : {
+                 "BlurFilter 0.04 0.02 2 1",
+                 "BlurFilter 0.1 0 0 0",
+                 "BlurFilter 0.05 0.3 1 2",
+                 "BlurFilter 0.08 0.08 4 1",
+                 "BlurFilter 0.06 0.06 5 2",
+                 "BlurFilter 0.03 0.07 3 0",
+                 "BlurMotionFilter 0.12 30 0 1",
+                 "BlurMotionFilter 0.2 200 1 2",
+                 "BlurMotionFilter 0.15 -100 3 0",
+             }) {
+            const std::string sum = Checksum(RunEffect(command, {&picture}, 131, 37).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "effects/filter/filter_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -104,18 +105,21 @@ TEST(MediansTest, TinyFrames) {
                      PackPixel(0, 30, 0, 0), PackPixel(0, 30, 0, 0)}));
 }
 
-TEST(MediansTest, FastRowMatchesTheReferenceOnEveryWidth) {
-    for (MedianShape shape : {MedianShape::kSquare, MedianShape::kCross}) {
-        for (int32_t n = 1; n < 256; ++n) {
-            const int32_t h = 6;
-            Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n));
-            for (int32_t i = 0; i < n * h; i += 5)
-                frame[i] = i % 2 ? 0xFFFFFFFF : 0;
-            for (int32_t y = 0; y < h; ++y) {
-                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
-                MedianRowReference(shape, frame.data(), n, h, y, expect.data());
-                MedianRowFast(shape, frame.data(), n, h, y, got.data());
-                ASSERT_EQ(got, expect) << "width " << n << " row " << y;
+TEST(MediansTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    for (const CpuLevel level : LevelsToTest()) {
+        const MedianRow row = FilterRowSets().For(level).median;
+        for (MedianShape shape : {MedianShape::kSquare, MedianShape::kCross}) {
+            for (int32_t n = 1; n < 256; ++n) {
+                const int32_t h = 6;
+                Frame frame = NoiseFrame(n, h, static_cast<uint32_t>(n));
+                for (int32_t i = 0; i < n * h; i += 5)
+                    frame[i] = i % 2 ? 0xFFFFFFFF : 0;
+                for (int32_t y = 0; y < h; ++y) {
+                    Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                    MedianRowReference(shape, frame.data(), n, h, y, expect.data());
+                    row(shape, frame.data(), n, h, y, got.data());
+                    ASSERT_EQ(got, expect) << CpuLevelName(level) << " width " << n << " row " << y;
+                }
             }
         }
     }
@@ -148,14 +152,17 @@ TEST(OutliersTest, FastRowMatchesTheReferenceOnEveryWidth) {
 
 TEST(MediansTest, GoldenFrames) {
     GoldenFile golden("filters.txt");
-    Frame noisy = PictureFrame(131, 37, 1);
-    Frame specks = NoiseFrame(131, 37, 9);
-    for (size_t i = 0; i < noisy.size(); i += 7)
-        noisy[i] = specks[i];
-    for (const char *command : {"Median3x3", "MedianX5", "Outlier3x3 0.1 0", "OutlierX5 0.05 0",
-                                "Outlier3x3 1.5 0", "OutlierX5 -2 0"}) {
-        const std::string sum = Checksum(RunEffect(command, {&noisy}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        Frame noisy = PictureFrame(131, 37, 1);
+        Frame specks = NoiseFrame(131, 37, 9);
+        for (size_t i = 0; i < noisy.size(); i += 7)
+            noisy[i] = specks[i];
+        for (const char *command : {"Median3x3", "MedianX5", "Outlier3x3 0.1 0", "OutlierX5 0.05 0",
+                                    "Outlier3x3 1.5 0", "OutlierX5 -2 0"}) {
+            const std::string sum = Checksum(RunEffect(command, {&noisy}, 131, 37).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+        }
     }
 }
 

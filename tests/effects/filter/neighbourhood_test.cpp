@@ -9,6 +9,7 @@
 
 #include "effects/filter/filter_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -327,24 +328,27 @@ TEST(EmbossTest, FastRowMatchesTheReferenceOnEveryWidth) {
 
 TEST(NeighbourhoodKernels, GoldenFrames) {
     GoldenFile golden("filters.txt");
-    Frame picture = PictureFrame(131, 37, 1);
-    for (const char *command : {
-             "Convolve 3 3 1 1 2 1 2 4 2 1 2 1 0 0 0 0 0 0 0",
-             "Convolve 4 4 1 1 2 2 1 2 4 4 2 2 4 4 2 1 2 2 1",
-             "Convolve 5 3 0 0 0 -1 0 0 0 -1 5 -1 0 0 0 -1 0 0 0",
-             "Edge 0 1 0",
-             "Edge 3 2 0",
-             "Edge 4 0 0",
-             "Edge 19 0 0",
-             "Edge 7 5 0",
-             "Sharpen 1 0.5 0.5 1",
-             "Sharpen 2 0 0.3 1.2",
-             "Emboss 0.5 3 1 0",
-             "Emboss 0.5 0 3 1",
-             "Emboss 0.25 13 0 1",
-         }) {
-        const std::string sum = Checksum(RunEffect(command, {&picture}, 131, 37).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        Frame picture = PictureFrame(131, 37, 1);
+        for (const char *command : {
+                 "Convolve 3 3 1 1 2 1 2 4 2 1 2 1 0 0 0 0 0 0 0",
+                 "Convolve 4 4 1 1 2 2 1 2 4 4 2 2 4 4 2 1 2 2 1",
+                 "Convolve 5 3 0 0 0 -1 0 0 0 -1 5 -1 0 0 0 -1 0 0 0",
+                 "Edge 0 1 0",
+                 "Edge 3 2 0",
+                 "Edge 4 0 0",
+                 "Edge 19 0 0",
+                 "Edge 7 5 0",
+                 "Sharpen 1 0.5 0.5 1",
+                 "Sharpen 2 0 0.3 1.2",
+                 "Emboss 0.5 3 1 0",
+                 "Emboss 0.5 0 3 1",
+                 "Emboss 0.25 13 0 1",
+             }) {
+            const std::string sum = Checksum(RunEffect(command, {&picture}, 131, 37).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "effects/point/point_ops.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -71,48 +72,55 @@ Frame EdgyRow(int32_t n, uint32_t seed) {
     return row;
 }
 
-TEST(PointOps, FastRowsMatchTheReferenceOnEveryWidth) {
-    for (const TwoFrameKernel &k : TwoFrameKernels()) {
-        for (int32_t n = 0; n < 256; ++n) {
-            Frame a = EdgyRow(n, 1), b = EdgyRow(n, 2);
-            Frame expect(n + 4, kGuard), got(n + 4, kGuard);
-            k.reference(a.data(), b.data(), expect.data(), n);
-            k.fast(a.data(), b.data(), got.data(), n);
-            ASSERT_EQ(got, expect) << k.name << " width " << n;
-            // Output sharing storage with either input gives the same words.
-            Frame inPlaceA = a, inPlaceB = b;
-            k.fast(inPlaceA.data(), b.data(), inPlaceA.data(), n);
-            k.fast(a.data(), inPlaceB.data(), inPlaceB.data(), n);
-            ASSERT_TRUE(std::equal(inPlaceA.begin(), inPlaceA.end(), expect.begin()))
-                << k.name << " in place of a, width " << n;
-            ASSERT_TRUE(std::equal(inPlaceB.begin(), inPlaceB.end(), expect.begin()))
-                << k.name << " in place of b, width " << n;
+TEST(PointOps, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    for (const CpuLevel level : LevelsToTest()) {
+        const std::string_view name = CpuLevelName(level);
+        for (const TwoFrameKernel &k : TwoFrameKernels()) {
+            const TwoFrameRow row = k.rows.For(level);
+            for (int32_t n = 0; n < 256; ++n) {
+                Frame a = EdgyRow(n, 1), b = EdgyRow(n, 2);
+                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                k.reference(a.data(), b.data(), expect.data(), n);
+                row(a.data(), b.data(), got.data(), n);
+                ASSERT_EQ(got, expect) << k.name << " " << name << " width " << n;
+                // Output sharing storage with either input gives the same words.
+                Frame inPlaceA = a, inPlaceB = b;
+                row(inPlaceA.data(), b.data(), inPlaceA.data(), n);
+                row(a.data(), inPlaceB.data(), inPlaceB.data(), n);
+                ASSERT_TRUE(std::equal(inPlaceA.begin(), inPlaceA.end(), expect.begin()))
+                    << k.name << " " << name << " in place of a, width " << n;
+                ASSERT_TRUE(std::equal(inPlaceB.begin(), inPlaceB.end(), expect.begin()))
+                    << k.name << " " << name << " in place of b, width " << n;
+            }
         }
-    }
-    for (const OneFrameKernel &k : OneFrameKernels()) {
-        for (int32_t n = 0; n < 256; ++n) {
-            Frame a = EdgyRow(n, 3);
-            Frame expect(n + 4, kGuard), got(n + 4, kGuard);
-            k.reference(a.data(), expect.data(), n);
-            k.fast(a.data(), got.data(), n);
-            ASSERT_EQ(got, expect) << k.name << " width " << n;
+        for (const OneFrameKernel &k : OneFrameKernels()) {
+            const OneFrameRow row = k.rows.For(level);
+            for (int32_t n = 0; n < 256; ++n) {
+                Frame a = EdgyRow(n, 3);
+                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                k.reference(a.data(), expect.data(), n);
+                row(a.data(), got.data(), n);
+                ASSERT_EQ(got, expect) << k.name << " " << name << " width " << n;
+            }
         }
     }
 }
 
 TEST(PointOps, MonochromeMatchesItsTablesOnEveryColour) {
-    // The fast row's arithmetic must equal the weight tables for all 2^24 colours.
+    // Each level's arithmetic must equal the weight tables for all 2^24 colours.
     const OneFrameKernel *mono = nullptr;
     for (const OneFrameKernel &k : OneFrameKernels())
         if (std::string(k.name) == "Monochrome") mono = &k;
     ASSERT_NE(mono, nullptr);
     Frame row(1 << 16), expect(1 << 16), got(1 << 16);
-    for (uint32_t blue = 0; blue < 256; ++blue) {
-        for (uint32_t i = 0; i < (1u << 16); ++i)
-            row[i] = i << 8 | blue << 24 | (i & 0xFF);
-        mono->reference(row.data(), expect.data(), 1 << 16);
-        mono->fast(row.data(), got.data(), 1 << 16);
-        ASSERT_EQ(got, expect) << "blue " << blue;
+    for (const CpuLevel level : LevelsToTest()) {
+        for (uint32_t blue = 0; blue < 256; ++blue) {
+            for (uint32_t i = 0; i < (1u << 16); ++i)
+                row[i] = i << 8 | blue << 24 | (i & 0xFF);
+            mono->reference(row.data(), expect.data(), 1 << 16);
+            mono->rows.For(level)(row.data(), got.data(), 1 << 16);
+            ASSERT_EQ(got, expect) << CpuLevelName(level) << " blue " << blue;
+        }
     }
 }
 
@@ -121,15 +129,18 @@ TEST(PointOps, GoldenFrames) {
     const struct { int32_t width, height; } sizes[] = {{352, 240}, {37, 5}};
     const char *commands[] = {"Add", "Sub", "Mul", "And",    "Or",
                               "Xor", "Max", "Min", "Negate", "Monochrome"};
-    for (const auto &size : sizes) {
-        Frame a = PictureFrame(size.width, size.height, 1);
-        Frame b = PictureFrame(size.width, size.height, 2);
-        for (const char *command : commands) {
-            const std::string key = std::string(command) + "@" + std::to_string(size.width) + "x" +
-                                    std::to_string(size.height);
-            const std::string sum =
-                Checksum(RunEffect(command, {&a, &b}, size.width, size.height).output);
-            EXPECT_EQ(golden.Expect(key, sum), sum) << key;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        for (const auto &size : sizes) {
+            Frame a = PictureFrame(size.width, size.height, 1);
+            Frame b = PictureFrame(size.width, size.height, 2);
+            for (const char *command : commands) {
+                const std::string key = std::string(command) + "@" + std::to_string(size.width) +
+                                        "x" + std::to_string(size.height);
+                const std::string sum =
+                    Checksum(RunEffect(command, {&a, &b}, size.width, size.height).output);
+                EXPECT_EQ(golden.Expect(key, sum), sum) << key << " " << CpuLevelName(level);
+            }
         }
     }
 }

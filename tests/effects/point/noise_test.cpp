@@ -7,8 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "effects/point/point_ops.h"
 #include "effects/point/random.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -215,11 +217,52 @@ TEST(NoiseTest, RepeatableWhateverTheThreadsDo) {
 TEST(NoiseTest, GoldenFrames) {
     GoldenFile golden("noise.txt");
     Frame picture = PictureFrame(101, 43, 5);
-    for (const char *command :
-         {"Add_Noise 0.5 0.6 0.1 1", "Add_Noise 0.5 0.6 0.1 0", "Add_Noise 3 -0.3 0 1",
-          "Mul_Noise 0.5 -0.4", "Mul_Noise -0.5 1.5"}) {
-        const std::string sum = Checksum(RunEffect(command, {&picture}, 101, 43).output);
-        EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum)) << command;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        for (const char *command :
+             {"Add_Noise 0.5 0.6 0.1 1", "Add_Noise 0.5 0.6 0.1 0", "Add_Noise 3 -0.3 0 1",
+              "Mul_Noise 0.5 -0.4", "Mul_Noise -0.5 1.5"}) {
+            const std::string sum = Checksum(RunEffect(command, {&picture}, 101, 43).output);
+            EXPECT_EQ(sum, golden.Expect(GoldenKey(command), sum))
+                << command << " " << CpuLevelName(level);
+        }
+    }
+}
+
+// Every level's rows against the references on every width: the same words,
+// nothing written past the row, and the generator left in the same state.
+TEST(NoiseTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    constexpr uint32_t kGuard = 0xA5A5A5A5;
+    std::vector<uint8_t> increment(32768 + 3, 0);
+    std::vector<double> factors[3] = {std::vector<double>(32768), std::vector<double>(32768),
+                                      std::vector<double>(32768)};
+    for (int32_t draw = 0; draw < 32768; ++draw) {
+        increment[draw] = static_cast<uint8_t>(draw * 7 % 300 > 255 ? 255 : draw * 7 % 300);
+        factors[0][draw] = draw * (1.7 / 32767) + 0.2;  // brightens and darkens, saturating
+        factors[1][draw] = draw % 5 == 0 ? -1.0 : 300.0 / (draw + 1);
+        factors[2][draw] = draw % 3 == 0 ? std::nan("") : 0.999999;
+    }
+    const NoiseKernels kernels = NoiseRowKernels();
+    for (const CpuLevel level : LevelsToTest()) {
+        for (int32_t n = 0; n < 256; ++n) {
+            Frame src = NoiseFrame(n, 1, static_cast<uint32_t>(n));
+            for (const AddNoiseKernel *k : {&kernels.addGrey, &kernels.addColour}) {
+                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                uint32_t expectState = 12345u + n, gotState = expectState;
+                k->reference(increment.data(), expectState, src.data(), expect.data(), n);
+                k->rows.For(level)(increment.data(), gotState, src.data(), got.data(), n);
+                ASSERT_EQ(got, expect) << CpuLevelName(level) << " Add_Noise width " << n;
+                ASSERT_EQ(gotState, expectState) << CpuLevelName(level) << " width " << n;
+            }
+            for (const std::vector<double> &factor : factors) {
+                Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                uint32_t expectState = 999u * n, gotState = expectState;
+                kernels.mul.reference(factor.data(), expectState, src.data(), expect.data(), n);
+                kernels.mul.rows.For(level)(factor.data(), gotState, src.data(), got.data(), n);
+                ASSERT_EQ(got, expect) << CpuLevelName(level) << " Mul_Noise width " << n;
+                ASSERT_EQ(gotState, expectState) << CpuLevelName(level) << " width " << n;
+            }
+        }
     }
 }
 

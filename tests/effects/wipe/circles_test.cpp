@@ -14,6 +14,7 @@
 #include "effects/wipe/wipe_commands.h"
 #include "engine/scratch.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve {
@@ -252,48 +253,52 @@ TEST(CircleGenerator, HardRunsAreHardAndSpansHoldTheShapesKeys) {
 
 // The key loop the generator runs gives the reference's keys, bit for bit,
 // on every width, and writes nothing outside its range.
-TEST(CircleGenerator, FastKeyLoopMatchesTheReference) {
-    constexpr uint32_t kGuard = 0x7FC01234;  // a NaN no key can be
-    constexpr int32_t kBase = 8, kSpan = 255 + 2 * kBase;
-    int softKeys = 0;
-    for (int32_t number : CircleWipeNumbers()) {
-        const CircleKeyLoops loops = CircleKeyLoopsOf(number);
-        struct Setting {
-            double progress, edge, rotation, xScale;
-            int32_t dx, y;
-        };
-        for (const Setting &set :
-             {Setting{0.5, 0.3, 0, 1, 0, 50}, Setting{0.37, 0.25, 33, 1.3, 7, 71},
-              Setting{0.8, 0.05, 0, 0.6, -20, 3}}) {
-            WipeRowArgs args = Args(number, set.progress, 160, 120, set.edge);
-            args.rotation = set.rotation;
-            args.xScale = set.xScale;
-            args.xOffset = set.dx;
-            WipeCircleState state;
-            ASSERT_TRUE(SetUpCircleShape(args, state));
-            SetCircleRow(state, set.y);
-            for (int32_t width = 1; width <= 255; ++width) {
-                const int32_t from = 80 - width / 2, to = from + width - 1;
-                std::vector<uint32_t> want(kSpan, kGuard), got(kSpan, kGuard);
-                // The loops index keys by column; columns start at -kBase here.
-                float *wantKeys = reinterpret_cast<float *>(want.data()) + kBase - (80 - 127);
-                float *gotKeys = reinterpret_cast<float *>(got.data()) + kBase - (80 - 127);
-                loops.reference(state, from, to, wantKeys);
-                loops.fast(state, from, to, gotKeys);
-                ASSERT_EQ(got, want) << number << " width " << width;
-                for (int32_t i = 0; i < kSpan; ++i) {
-                    const int32_t x = i - kBase + (80 - 127);
-                    if (x < from || x > to) {
-                        ASSERT_EQ(got[i], kGuard) << number << " wrote " << x;
+TEST(CircleGenerator, EveryLevelsKeyLoopMatchesTheReference) {
+    const std::vector<CpuLevel> cpus = test::LevelsToTest();
+    for (const CpuLevel cpu : cpus) {
+        constexpr uint32_t kGuard = 0x7FC01234;  // a NaN no key can be
+        constexpr int32_t kBase = 8, kSpan = 255 + 2 * kBase;
+        int softKeys = 0;
+        for (int32_t number : CircleWipeNumbers()) {
+            const CircleKeyLoops loops = CircleKeyLoopsOf(number);
+            struct Setting {
+                double progress, edge, rotation, xScale;
+                int32_t dx, y;
+            };
+            for (const Setting &set :
+                 {Setting{0.5, 0.3, 0, 1, 0, 50}, Setting{0.37, 0.25, 33, 1.3, 7, 71},
+                  Setting{0.8, 0.05, 0, 0.6, -20, 3}}) {
+                WipeRowArgs args = Args(number, set.progress, 160, 120, set.edge);
+                args.rotation = set.rotation;
+                args.xScale = set.xScale;
+                args.xOffset = set.dx;
+                WipeCircleState state;
+                ASSERT_TRUE(SetUpCircleShape(args, state));
+                SetCircleRow(state, set.y);
+                for (int32_t width = 1; width <= 255; ++width) {
+                    const int32_t from = 80 - width / 2, to = from + width - 1;
+                    std::vector<uint32_t> want(kSpan, kGuard), got(kSpan, kGuard);
+                    // The loops index keys by column; columns start at -kBase here.
+                    float *wantKeys = reinterpret_cast<float *>(want.data()) + kBase - (80 - 127);
+                    float *gotKeys = reinterpret_cast<float *>(got.data()) + kBase - (80 - 127);
+                    loops.reference(state, from, to, wantKeys);
+                    loops.rows.For(cpu)(state, from, to, gotKeys);
+                    ASSERT_EQ(got, want)
+                        << CpuLevelName(cpu) << " " << number << " width " << width;
+                    for (int32_t i = 0; i < kSpan; ++i) {
+                        const int32_t x = i - kBase + (80 - 127);
+                        if (x < from || x > to) {
+                            ASSERT_EQ(got[i], kGuard) << number << " wrote " << x;
+                        }
                     }
+                    if (width == 255)
+                        for (int32_t x = from; x <= to; ++x)
+                            softKeys += 0 < gotKeys[x] && gotKeys[x] < 1;
                 }
-                if (width == 255)
-                    for (int32_t x = from; x <= to; ++x)
-                        softKeys += 0 < gotKeys[x] && gotKeys[x] < 1;
             }
         }
+        EXPECT_GT(softKeys, 1000);  // the ranges cross the shapes' soft rings
     }
-    EXPECT_GT(softKeys, 1000);  // the ranges cross the shapes' soft rings
 }
 
 TEST(CircleGenerator, FifthSpanRunsToTheEndOfTheRow) {

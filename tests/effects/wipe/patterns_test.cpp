@@ -15,6 +15,7 @@
 #include "effects/wipe/wipe.h"
 #include "effects/wipe/wipe_commands.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve {
@@ -437,50 +438,56 @@ TEST(WipeGenerator, RowShortcutsAgreeWithTheGeneralPath) {
 // bit on every range width from 1 to 255 (odd and even, ranges reaching left
 // of the frame), for every pattern, with and without the zig-zags' shortcut,
 // and writes nothing outside its range; the compiled single key is PatternKeyAt's.
-TEST(WipeGenerator, PairKeyLoopMatchesTheReference) {
-    constexpr int32_t kBase = 64, kSpan = 320;  // keys cover x in [-64, 256)
-    constexpr uint32_t kGuard = 0x7FC0DEADu;    // a NaN no key loop writes
-    int softKeys = 0;
-    for (const WipePattern &pattern : WipePatterns()) {
-        const WipeKeyLoops loops = KeyLoopsOf(pattern);
-        struct Setting {
-            double progress, edge, rotation;
-            int32_t y;
-        };
-        for (const Setting &set : {Setting{0.5, 0.3, 0, 50}, Setting{0.37, 0.25, 33, 71}}) {
-            WipeRowArgs args = Args(pattern.number, set.progress, 160, 120, set.edge);
-            args.rotation = set.rotation;
-            WipeEdgeState state;
-            ASSERT_TRUE(SetUpWipePattern(args, state));
-            SetWipeRow(state, set.y);
-            for (int32_t width = 1; width <= 255; ++width) {
-                const int32_t from = 80 - width / 2, to = from + width - 1;
-                std::vector<uint32_t> want(kSpan, kGuard), got(kSpan, kGuard);
-                loops.reference(state, from, to, reinterpret_cast<float *>(want.data()) + kBase);
-                loops.fast(state, from, to, reinterpret_cast<float *>(got.data()) + kBase);
-                for (int32_t i = 0; i < kSpan; ++i) {
-                    const int32_t x = i - kBase;
-                    if (x < from || x > to) {
-                        ASSERT_EQ(got[i], kGuard) << pattern.number << " wrote " << x;
-                    } else {
-                        ASSERT_EQ(got[i], want[i]) << pattern.number << " rotation " << set.rotation
-                                                   << " width " << width << " x " << x;
+TEST(WipeGenerator, EveryLevelsKeyLoopMatchesTheReference) {
+    const std::vector<CpuLevel> cpus = test::LevelsToTest();
+    for (const CpuLevel cpu : cpus) {
+        constexpr int32_t kBase = 64, kSpan = 320;  // keys cover x in [-64, 256)
+        constexpr uint32_t kGuard = 0x7FC0DEADu;    // a NaN no key loop writes
+        int softKeys = 0;
+        for (const WipePattern &pattern : WipePatterns()) {
+            const WipeKeyLoops loops = KeyLoopsOf(pattern);
+            struct Setting {
+                double progress, edge, rotation;
+                int32_t y;
+            };
+            for (const Setting &set : {Setting{0.5, 0.3, 0, 50}, Setting{0.37, 0.25, 33, 71}}) {
+                WipeRowArgs args = Args(pattern.number, set.progress, 160, 120, set.edge);
+                args.rotation = set.rotation;
+                WipeEdgeState state;
+                ASSERT_TRUE(SetUpWipePattern(args, state));
+                SetWipeRow(state, set.y);
+                for (int32_t width = 1; width <= 255; ++width) {
+                    const int32_t from = 80 - width / 2, to = from + width - 1;
+                    std::vector<uint32_t> want(kSpan, kGuard), got(kSpan, kGuard);
+                    loops.reference(state, from, to,
+                                    reinterpret_cast<float *>(want.data()) + kBase);
+                    loops.rows.For(cpu)(state, from, to,
+                                        reinterpret_cast<float *>(got.data()) + kBase);
+                    for (int32_t i = 0; i < kSpan; ++i) {
+                        const int32_t x = i - kBase;
+                        if (x < from || x > to) {
+                            ASSERT_EQ(got[i], kGuard) << pattern.number << " wrote " << x;
+                        } else {
+                            ASSERT_EQ(got[i], want[i])
+                                << pattern.number << " rotation " << set.rotation << " width "
+                                << width << " x " << x;
+                        }
                     }
+                    if (width == 255)
+                        for (int32_t x = from; x <= to; ++x) {
+                            float k;
+                            std::memcpy(&k, &want[x + kBase], sizeof k);
+                            softKeys += 0 < k && k < 1;
+                            // The generator's compiled single key, also at half columns.
+                            for (double at : {double(x), x + 0.5})
+                                ASSERT_EQ(loops.at(state, at), PatternKeyAt(state, at))
+                                    << pattern.number << " at " << at;
+                        }
                 }
-                if (width == 255)
-                    for (int32_t x = from; x <= to; ++x) {
-                        float k;
-                        std::memcpy(&k, &want[x + kBase], sizeof k);
-                        softKeys += 0 < k && k < 1;
-                        // The generator's compiled single key, also at half columns.
-                        for (double at : {double(x), x + 0.5})
-                            ASSERT_EQ(loops.at(state, at), PatternKeyAt(state, at))
-                                << pattern.number << " at " << at;
-                    }
             }
         }
+        EXPECT_GT(softKeys, 10000);  // the ranges cross the patterns' soft bands
     }
-    EXPECT_GT(softKeys, 10000);  // the ranges cross the patterns' soft bands
 }
 
 // ---- golden frames --------------------------------------------------------------

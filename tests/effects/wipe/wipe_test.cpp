@@ -9,6 +9,7 @@
 
 #include "effects/wipe/wipe.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve {
@@ -168,45 +169,48 @@ TEST(WipeCompose, ListEndsAtTheLastPixelOrTheSixteenthSpan) {
 
 // The mixing row the effect runs gives the reference's words on every width,
 // and writes nothing past the row.
-TEST(WipeCompose, FastMixRowMatchesTheReference) {
-    const WipeMixKernels rows = WipeMixRows();
-    uint32_t state = 7;
-    auto next = [&] { return state = state * 1664525u + 1013904223u; };
-    for (int32_t width = 1; width <= 255; ++width) {
-        std::vector<float> keys(width);
-        std::vector<Pixel> a(width), b(width);
-        for (int32_t x = 0; x < width; ++x) {
+TEST(WipeCompose, EveryLevelsMixRowMatchesTheReference) {
+    for (const CpuLevel level : test::LevelsToTest()) {
+        const WipeMixRow fast = WipeMixRows().rows.For(level);
+        const WipeMixKernels rows = WipeMixRows();
+        uint32_t state = 7;
+        auto next = [&] { return state = state * 1664525u + 1013904223u; };
+        for (int32_t width = 1; width <= 255; ++width) {
+            std::vector<float> keys(width);
+            std::vector<Pixel> a(width), b(width);
+            for (int32_t x = 0; x < width; ++x) {
+                a[x] = next();
+                b[x] = next();
+                // Ends, tiny keys and keys whose alpha sits on a rounding edge.
+                const float special[] = {0.0f, 1.0f, 1e-30f, 0.5f, 0.0019607842f, 0.99999994f};
+                keys[x] = next() % 4 == 0 ? special[next() % 6] : (next() >> 8) / 16777216.0f;
+            }
+            std::vector<Pixel> want(width + 4, 0xDEADBEEF), got(width + 4, 0xDEADBEEF);
+            rows.reference(keys.data(), a.data(), b.data(), want.data(), width);
+            fast(keys.data(), a.data(), b.data(), got.data(), width);
+            ASSERT_EQ(got, want) << CpuLevelName(level) << " width " << width;
+        }
+        // Keys on and next to every point where the alpha rounds up, and tiny ones.
+        std::vector<float> keys;
+        for (int n = 0; n < 255; ++n) {
+            float k = (n + 0.5f) / 255;
+            for (int step = 0; step < 4; ++step)
+                k = std::nextafter(k, 0.0f);
+            for (int step = 0; step < 9; ++step, k = std::nextafter(k, 1.0f))
+                keys.push_back(k);
+        }
+        for (float tiny = 1e-30f; tiny < 1e-2f; tiny *= 3)
+            keys.push_back(tiny);
+        const int32_t count = static_cast<int32_t>(keys.size());
+        std::vector<Pixel> a(count), b(count), want(count), got(count);
+        for (int32_t x = 0; x < count; ++x) {
             a[x] = next();
             b[x] = next();
-            // Ends, tiny keys and keys whose alpha sits on a rounding edge.
-            const float special[] = {0.0f, 1.0f, 1e-30f, 0.5f, 0.0019607842f, 0.99999994f};
-            keys[x] = next() % 4 == 0 ? special[next() % 6] : (next() >> 8) / 16777216.0f;
         }
-        std::vector<Pixel> want(width + 4, 0xDEADBEEF), got(width + 4, 0xDEADBEEF);
-        rows.reference(keys.data(), a.data(), b.data(), want.data(), width);
-        rows.fast(keys.data(), a.data(), b.data(), got.data(), width);
-        ASSERT_EQ(got, want) << "width " << width;
+        rows.reference(keys.data(), a.data(), b.data(), want.data(), count);
+        fast(keys.data(), a.data(), b.data(), got.data(), count);
+        EXPECT_EQ(got, want) << CpuLevelName(level);
     }
-    // Keys on and next to every point where the alpha rounds up, and tiny ones.
-    std::vector<float> keys;
-    for (int n = 0; n < 255; ++n) {
-        float k = (n + 0.5f) / 255;
-        for (int step = 0; step < 4; ++step)
-            k = std::nextafter(k, 0.0f);
-        for (int step = 0; step < 9; ++step, k = std::nextafter(k, 1.0f))
-            keys.push_back(k);
-    }
-    for (float tiny = 1e-30f; tiny < 1e-2f; tiny *= 3)
-        keys.push_back(tiny);
-    const int32_t count = static_cast<int32_t>(keys.size());
-    std::vector<Pixel> a(count), b(count), want(count), got(count);
-    for (int32_t x = 0; x < count; ++x) {
-        a[x] = next();
-        b[x] = next();
-    }
-    rows.reference(keys.data(), a.data(), b.data(), want.data(), count);
-    rows.fast(keys.data(), a.data(), b.data(), got.data(), count);
-    EXPECT_EQ(got, want);
 }
 
 // ---- the effect through command texts ---------------------------------------

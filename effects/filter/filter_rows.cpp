@@ -1,0 +1,62 @@
+// The filters' rows per CPU level, and the one place that picks them.
+//
+// The scalar level runs the plain references, so KVE_CPU=scalar reproduces
+// the filters without any vector code; the levels above run the SSE2 rows and,
+// for the medians, eight- and sixteen-pixel rows; all give the same words.
+#include "effects/filter/filter_ops.h"
+
+namespace kve {
+
+namespace {
+
+void KernelFixedPointPlain(const KernelWindow &k, int32_t, const Pixel *frame, int32_t width,
+                           int32_t height, int32_t y, Pixel *dst) {
+    KernelRowReference(k, frame, width, height, y, dst);
+}
+void KernelDoublesPlain(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, Pixel *dst, KernelRowCache &) {
+    KernelRowReference(k, frame, width, height, y, dst);
+}
+void EmbossPlain(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                 int32_t y, Pixel *dst, KernelRowCache &) {
+    EmbossRowReference(e, frame, width, height, y, dst);
+}
+void BlurLinePlain(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                   size_t dstStride, double *) {
+    BlurLineReference(line, src, srcStride, n, dst, dstStride);
+}
+// The column pass column by column: the call that starts at row 0 filters
+// every column whole, the later calls of the pass find their rows done.
+void BlurColumnsPlain(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                      int32_t y0, int32_t, Pixel *b, int32_t &, const BlurWork &) {
+    if (y0 != 0) return;
+    for (int32_t x = 0; x < width; ++x)
+        BlurLineReference(line, a + x, static_cast<size_t>(width), height, b + x,
+                          static_cast<size_t>(width));
+}
+
+constexpr FilterRows kPlain = {KernelFixedPointPlain, KernelDoublesPlain,  EmbossPlain,
+                               MedianRowReference,    OutlierRowReference, BlurLinePlain,
+                               BlurColumnsPlain};
+constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
+                              MedianRowFast,       OutlierRowFast,   BlurLineFast,
+                              BlurColumnsAcross};
+#if defined(__x86_64__)
+constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
+                              MedianRowAvx2,       OutlierRowFast,   BlurLineFast,
+                              BlurColumnsAcross};
+constexpr FilterRows kAvx512 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
+                                MedianRowAvx512,     OutlierRowFast,   BlurLineFast,
+                                BlurColumnsAcross};
+constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
+#else
+constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kSse2, kSse2}};
+#endif
+
+}  // namespace
+
+const CpuRows<FilterRows> &FilterRowSets() {
+    return kFilterRows;
+}
+
+}  // namespace kve

@@ -20,6 +20,7 @@
 #include <immintrin.h>
 #endif
 
+#include "effects/wipe/key_quads.h"
 #include "engine/diag.h"
 
 namespace kve {
@@ -368,63 +369,7 @@ inline Lanes Sqrt(Lanes p) {
 #if defined(__x86_64__)
 KVE_TARGET_AVX2_BEGIN
 namespace quads {
-struct Lanes {
-    __m256d v;
-};
-constexpr int32_t kLanes = 4;
-inline Lanes Splat(double d) {
-    return {_mm256_set1_pd(d)};
-}
-inline Lanes Ramp(double d) {
-    return {_mm256_setr_pd(d, d + 1, d + 2, d + 3)};
-}
-inline Lanes operator+(Lanes p, Lanes q) {
-    return {_mm256_add_pd(p.v, q.v)};
-}
-inline Lanes operator-(Lanes p, Lanes q) {
-    return {_mm256_sub_pd(p.v, q.v)};
-}
-inline Lanes operator*(Lanes p, Lanes q) {
-    return {_mm256_mul_pd(p.v, q.v)};
-}
-inline Lanes operator-(double c, Lanes p) {
-    return Splat(c) - p;
-}
-inline Lanes Sqrt(Lanes p) {
-    return {_mm256_sqrt_pd(p.v)};
-}
-// Ordered, quiet comparisons: false for a NaN lane, as the scalar ones are.
-inline Lanes Less(Lanes p, Lanes q) {
-    return {_mm256_cmp_pd(p.v, q.v, _CMP_LT_OQ)};
-}
-inline Lanes LessEqual(Lanes p, Lanes q) {
-    return {_mm256_cmp_pd(p.v, q.v, _CMP_LE_OQ)};
-}
-inline Lanes Choose(Lanes mask, Lanes yes, Lanes no) {
-    return {_mm256_blendv_pd(no.v, yes.v, mask.v)};
-}
-// std::min(p, q) and std::max(p, q) per lane: q < p ? q : p and p < q ? q : p.
-inline Lanes Min(Lanes p, Lanes q) {
-    return {_mm256_min_pd(q.v, p.v)};
-}
-inline Lanes Max(Lanes p, Lanes q) {
-    return {_mm256_max_pd(q.v, p.v)};
-}
-inline void StoreFloats(float *to, Lanes p) {
-    _mm_storeu_ps(to, _mm256_cvtpd_ps(p.v));
-}
-// EdgeKeyOf's plain key of four ramps, as the pairs' form in patterns.h.
-template <EdgeKeyKind kind>
-inline Lanes EdgeKeyOf(Lanes t) {
-    static_assert(kind == EdgeKeyKind::kPlain, "the circle wipes use plain edge keys");
-    const Lanes one = Splat(1), zero = Splat(0), half = Splat(0.5);
-    const Lanes rising = 1 - Splat(2) * t * t;
-    const Lanes u = 1 - t;
-    const Lanes falling = Splat(2) * u * u;
-    Lanes k = Choose(Less(t, half), rising, falling);
-    k = Choose(LessEqual(t, one), k, zero);
-    return Choose(LessEqual(t, zero), one, k);
-}
+using namespace key_quads;
 #include "effects/wipe/circle_lanes.inc"
 }  // namespace quads
 KVE_TARGET_END

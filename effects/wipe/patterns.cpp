@@ -21,6 +21,7 @@
 #include <immintrin.h>
 #endif
 
+#include "effects/wipe/key_quads.h"
 #include "effects/wipe/patterns.h"
 
 namespace kve {
@@ -744,56 +745,7 @@ void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
 #if defined(__x86_64__)
 KVE_TARGET_AVX2_BEGIN
 namespace quads {
-
-struct Lanes {
-    __m256d v;
-};
-inline Lanes Splat(double d) {
-    return {_mm256_set1_pd(d)};
-}
-inline Lanes operator+(Lanes p, Lanes q) {
-    return {_mm256_add_pd(p.v, q.v)};
-}
-inline Lanes operator-(Lanes p, Lanes q) {
-    return {_mm256_sub_pd(p.v, q.v)};
-}
-inline Lanes operator*(Lanes p, Lanes q) {
-    return {_mm256_mul_pd(p.v, q.v)};
-}
-// Ordered, quiet comparisons: false for a NaN lane, as the scalar ones are.
-inline Lanes Less(Lanes p, Lanes q) {
-    return {_mm256_cmp_pd(p.v, q.v, _CMP_LT_OQ)};
-}
-inline Lanes LessEqual(Lanes p, Lanes q) {
-    return {_mm256_cmp_pd(p.v, q.v, _CMP_LE_OQ)};
-}
-inline Lanes Choose(Lanes mask, Lanes yes, Lanes no) {
-    return {_mm256_blendv_pd(no.v, yes.v, mask.v)};
-}
-// std::min(p, q) and std::max(p, q) per lane: q < p ? q : p and p < q ? q : p.
-inline Lanes Min(Lanes p, Lanes q) {
-    return {_mm256_min_pd(q.v, p.v)};
-}
-inline Lanes Max(Lanes p, Lanes q) {
-    return {_mm256_max_pd(q.v, p.v)};
-}
-
-// EdgeKeyOf of four ramps, the pairs' form in patterns.h lane for lane.
-template <EdgeKeyKind kind>
-inline Lanes EdgeKeyOf(Lanes t) {
-    const Lanes one = Splat(1), zero = Splat(0), half = Splat(0.5);
-    const Lanes rising = one - Splat(2) * t * t;
-    const Lanes u = one - t;
-    const Lanes falling = Splat(2) * u * u;
-    Lanes k = Choose(Less(t, half), rising, falling);
-    if constexpr (kind == EdgeKeyKind::kClamped) {
-        k = Min(Max(k, Splat(0.0000001)), Splat(0.9999999));
-        k = Choose(Less(t, one), k, zero);
-    } else {
-        k = Choose(LessEqual(t, one), k, zero);
-    }
-    return Choose(LessEqual(t, zero), one, k);
-}
+using namespace key_quads;
 
 // Patterns of many edges (the zig-zags) and short ranges stay with pairs:
 // handing every edge's quad to the combination as two pairs costs more than
@@ -811,7 +763,7 @@ void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
     }
     const double p = state.progress;
     int32_t x = from;
-    Lanes xs = {_mm256_setr_pd(x, x + 1.0, x + 2.0, x + 3.0)};
+    Lanes xs = Ramp(x);
     const Lanes step = Splat(4);
     for (; x + 3 <= to; x += 4, xs = xs + step) {
         for (int k = 0; k < r.n; ++k)

@@ -15,8 +15,13 @@
  * centre and one unit is half the frame WIDTH on both axes, y growing downward.
  *
  * The library keeps no state between calls beyond the default frame size
- * (352 x 240 at load), the process-wide monitor handler and a per-thread
- * random state. Every call runs on the caller's thread.
+ * (352 x 240 at load), the process-wide monitor handler and, per thread, the
+ * random state and the seed the random block wipes keep. Every call runs on
+ * the caller's thread.
+ *
+ * Rows run with the widest instruction set the CPU offers (SSE2, AVX2 or
+ * AVX-512), every one giving the same pixels; the environment variable
+ * KVE_CPU=scalar|sse2|avx2|avx512, read once, caps the choice.
  */
 #ifndef LIBKVE_H
 #define LIBKVE_H

@@ -28,7 +28,9 @@
 #include <limits>
 #include <memory>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -317,15 +319,140 @@ void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int3
     WeightedLine(line, work, pad, n, dst, dstStride);
 }
 
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+// BoxDivisor's truncated means of eight sums (two pixels) at once: the same
+// integer numerators, nudged single-precision product and truncation.
+inline __m256i TruncatedMeans(__m256i sums, __m256 inverse, __m256i bias) {
+    const __m256i numerator = _mm256_add_epi32(_mm256_add_epi32(sums, sums), bias);
+    return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(numerator), inverse));
+}
+
+// BoxLine two pixels at a time along a line stored in order: the same integer
+// running sums, their means taken two at a time and packed as Mean packs
+// them. Lines with gaps take BoxLine.
+void BoxLineAvx2(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                 size_t dstStride) {
+    if (srcStride != 1 || dstStride != 1)
+        return BoxLine(r, edge, src, srcStride, n, dst, dstStride);
+    const BoxDivisor divisor(2 * r + 1);
+    const __m256 inverse = _mm256_broadcastss_ps(divisor.inverse);
+    const __m256i bias = _mm256_set1_epi32(2 * r + 1);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    auto lanes = [&](int64_t j) {
+        const Pixel p = LinePixel(src, 1, n, j, edge);
+        return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(p)));
+    };
+    __m128i sum = _mm_setzero_si128();
+    for (int64_t j = -r; j <= r; ++j)
+        sum = _mm_add_epi32(sum, lanes(j));
+    // The sums move on by the entering pixel less the leaving one.
+    auto next = [&](int64_t i) {
+        sum = _mm_add_epi32(sum, _mm_sub_epi32(lanes(i + r + 1), lanes(i - r)));
+    };
+    int64_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128i first = sum;
+        next(i);
+        const __m256i sums = _mm256_inserti128_si256(_mm256_castsi128_si256(first), sum, 1);
+        const __m256i v = TruncatedMeans(sums, inverse, bias);
+        const __m256i words = _mm256_packus_epi16(_mm256_packs_epi32(v, v), v);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + i),
+                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(words, order)));
+        if (i + 2 < n) next(i + 1);
+    }
+    if (i < n) dst[i] = divisor.Mean(sum);
+}
+KVE_TARGET_END
+
+void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                  size_t dstStride, double *work) {
+    if (n > 0 && line.boxRadius > 0 && !IsCopy(line)) {
+        BoxLineAvx2(line.boxRadius, line.edge, src, srcStride, n, dst, dstStride);
+        return;
+    }
+    BlurLineFast(line, src, srcStride, n, dst, dstStride, work);
+}
+#endif
+
 // ---- the column pass, across rows ------------------------------------------------------
 
 namespace {
 
+// One row of the box's column pass: each output is the mean of its column's
+// sum, rounded as BoxLine rounds it, and the sum then moves one row down.
+#if defined(__SSE2__)
+void BoxColumnRow(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
+                  Pixel *dst, int32_t from, int32_t width) {
+    const BoxDivisor divisor(count);
+    for (int32_t x = from; x < width; ++x) {
+        __m128i *cell = reinterpret_cast<__m128i *>(sums + x * 4);
+        const __m128i sum = _mm_loadu_si128(cell);
+        dst[x] = divisor.Mean(sum);
+        _mm_storeu_si128(cell,
+                         _mm_add_epi32(_mm_sub_epi32(sum, Lanes(leaving[x])), Lanes(entering[x])));
+    }
+}
+#else
+void BoxColumnRow(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
+                  Pixel *dst, int32_t from, int32_t width) {
+    for (int32_t x = from; x < width; ++x) {
+        Pixel word = 0;
+        for (int c = 0; c < 4; ++c) {
+            int32_t &sum = sums[x * 4 + c];
+            word |= static_cast<Pixel>((2 * sum + count) / (2 * count)) << (8 * c);
+            sum += static_cast<int32_t>(entering[x] >> (8 * c) & 0xFF) -
+                   static_cast<int32_t>(leaving[x] >> (8 * c) & 0xFF);
+        }
+        dst[x] = word;
+    }
+}
+#endif
+
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+// Two pixels' sums (eight channels) in 32-bit lanes: pixel p[0] low, p[1] high.
+inline __m256i ChannelsOfTwo(const Pixel *p) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
+}
+
+// BoxColumnRow four pixels at a time: the same truncated means and the same
+// saturating packs; the rest takes the narrow row.
+void BoxColumnRowAvx2(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
+                      Pixel *dst, int32_t, int32_t width) {
+    const BoxDivisor divisor(count);
+    const __m256 inverse = _mm256_broadcastss_ps(divisor.inverse);
+    const __m256i bias = _mm256_set1_epi32(count);
+    // After the packs, the 128-bit halves hold pixels x, x + 2 and x + 1, x + 3.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    auto mean = [&](__m256i sums) { return TruncatedMeans(sums, inverse, bias); };
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        __m256i *cells = reinterpret_cast<__m256i *>(sums + x * 4);
+        const __m256i low = _mm256_loadu_si256(cells), high = _mm256_loadu_si256(cells + 1);
+        const __m256i words =
+            _mm256_packus_epi16(_mm256_packs_epi32(mean(low), mean(high)), _mm256_setzero_si256());
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
+                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(words, order)));
+        _mm256_storeu_si256(cells,
+                            _mm256_add_epi32(_mm256_sub_epi32(low, ChannelsOfTwo(leaving + x)),
+                                             ChannelsOfTwo(entering + x)));
+        _mm256_storeu_si256(cells + 1,
+                            _mm256_add_epi32(_mm256_sub_epi32(high, ChannelsOfTwo(leaving + x + 2)),
+                                             ChannelsOfTwo(entering + x + 2)));
+    }
+    BoxColumnRow(count, sums, leaving, entering, dst, x, width);
+}
+KVE_TARGET_END
+#endif
+
+using BoxColumnRowFn = void (*)(int32_t count, int32_t *sums, const Pixel *leaving,
+                                const Pixel *entering, Pixel *dst, int32_t from, int32_t width);
+
 // Box: per-column running sums carried down the frame (and from one call to
-// the next while rows are asked for in order); each output is the mean
-// rounded as BoxLine rounds it.
+// the next while rows are asked for in order), a row at a time by `step`.
 void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t height, int32_t y0,
-                int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
+                int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work, BoxColumnRowFn step) {
     const int32_t count = 2 * r + 1;
     auto row = [&](int64_t j) {
         const int64_t k = EdgeIndex(height, j, edge);
@@ -342,30 +469,8 @@ void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t 
                         sums[x * 4 + c] += static_cast<int32_t>(src[x] >> (8 * c) & 0xFF);
             }
         }
-        const Pixel *leaving = row(int64_t{y} - r);
-        const Pixel *entering = row(int64_t{y} + r + 1);
-        Pixel *dst = RowPtr(b, y, width);
-#if defined(__SSE2__)
-        const BoxDivisor divisor(count);
-        for (int32_t x = 0; x < width; ++x) {
-            __m128i *cell = reinterpret_cast<__m128i *>(sums + x * 4);
-            const __m128i sum = _mm_loadu_si128(cell);
-            dst[x] = divisor.Mean(sum);
-            _mm_storeu_si128(
-                cell, _mm_add_epi32(_mm_sub_epi32(sum, Lanes(leaving[x])), Lanes(entering[x])));
-        }
-#else
-        for (int32_t x = 0; x < width; ++x) {
-            Pixel word = 0;
-            for (int c = 0; c < 4; ++c) {
-                int32_t &sum = sums[x * 4 + c];
-                word |= static_cast<Pixel>((2 * sum + count) / (2 * count)) << (8 * c);
-                sum += static_cast<int32_t>(entering[x] >> (8 * c) & 0xFF) -
-                       static_cast<int32_t>(leaving[x] >> (8 * c) & 0xFF);
-            }
-            dst[x] = word;
-        }
-#endif
+        step(count, sums, row(int64_t{y} - r), row(int64_t{y} + r + 1), RowPtr(b, y, width), 0,
+             width);
         sumsRow = y + 1;
     }
 }
@@ -441,8 +546,11 @@ size_t BlurColumnsLineDoubles() {
     return static_cast<size_t>(kColumnStrip) * 4;
 }
 
-void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
+namespace {
+
+void BlurColumnsWith(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work,
+                     BoxColumnRowFn boxRow) {
     if (width <= 0 || y0 >= y1) return;
     if (IsCopy(line)) {
         std::memcpy(RowPtr(b, y0, width), RowPtr(a, y0, width),
@@ -451,10 +559,24 @@ void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int3
     }
     std::fill(work.zeros, work.zeros + width, Pixel{0});
     if (line.boxRadius > 0)
-        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, b, sumsRow, work);
+        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, b, sumsRow, work, boxRow);
     else
         WeightedColumns(line, a, width, height, y0, y1, b, work);
 }
+
+}  // namespace
+
+void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
+    BlurColumnsWith(line, a, width, height, y0, y1, b, sumsRow, work, BoxColumnRow);
+}
+
+#if defined(__x86_64__)
+void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
+    BlurColumnsWith(line, a, width, height, y0, y1, b, sumsRow, work, BoxColumnRowAvx2);
+}
+#endif
 
 // ---- the driver ---------------------------------------------------------------------------
 

@@ -177,6 +177,10 @@ void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride,
                        Pixel *dst, size_t dstStride);
 void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
+// The same with a box along a line stored in order two pixels at a time
+// (AVX2 CPUs only).
+void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                  size_t dstStride, double *work);
 
 // The column pass computed across rows: rows y0 .. y1 - 1 of the vertical
 // filtering of `a` (width x height, stored by rows) into `b`, the words
@@ -192,6 +196,9 @@ struct BlurWork {
 size_t BlurColumnsLineDoubles();
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                        int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+// The same with the box's rows four pixels at a time (AVX2 CPUs only).
+void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
 
 // The filters' rows at one CPU level: the plain references at the scalar
 // level, the SSE2 rows from SSE2 up. Each entry takes the fast rows'

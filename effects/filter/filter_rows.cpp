@@ -2,7 +2,8 @@
 //
 // The scalar level runs the plain references, so KVE_CPU=scalar reproduces
 // the filters without any vector code; the levels above run the SSE2 rows and,
-// for the medians, eight- and sixteen-pixel rows; all give the same words.
+// from AVX2 up, the medians' eight- and sixteen-pixel rows and the box's
+// lines and column pass several pixels at a time; all give the same words.
 #include "effects/filter/filter_ops.h"
 
 namespace kve {
@@ -42,12 +43,11 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
                               MedianRowFast,       OutlierRowFast,   BlurLineFast,
                               BlurColumnsAcross};
 #if defined(__x86_64__)
-constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
-                              MedianRowAvx2,       OutlierRowFast,   BlurLineFast,
-                              BlurColumnsAcross};
+constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,  MedianRowAvx2,
+                              OutlierRowFast,      BlurLineAvx2,     BlurColumnsAvx2};
 constexpr FilterRows kAvx512 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
-                                MedianRowAvx512,     OutlierRowFast,   BlurLineFast,
-                                BlurColumnsAcross};
+                                MedianRowAvx512,     OutlierRowFast,   BlurLineAvx2,
+                                BlurColumnsAvx2};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kSse2, kSse2}};

@@ -227,6 +227,7 @@ TEST(BlurLines, FastLineMatchesTheReferenceOnEveryWidth) {
                           {5, 2, true},    {0, 4, false},   {2, -6.3, false}, {3, 255, false},
                           {1, -255, false}};
     std::vector<double> work(BlurWorkDoubles(255));
+    const std::vector<CpuLevel> levels = LevelsToTest();
     for (const Case &c : cases) {
         for (int edge : {0, 1, 2}) {
             BlurLine line{};
@@ -237,15 +238,46 @@ TEST(BlurLines, FastLineMatchesTheReferenceOnEveryWidth) {
                 for (int32_t x = 0; x < 2 * n; x += 4)
                     src[x] = x % 8 ? 0xFFFFFFFF : 0;
                 for (size_t stride : {size_t{1}, size_t{2}}) {
-                    Frame expect(n * stride + 4, kGuard), got(n * stride + 4, kGuard);
+                    Frame expect(n * stride + 4, kGuard);
                     BlurLineReference(line, src.data(), stride, n, expect.data(), stride);
-                    BlurLineFast(line, src.data(), stride, n, got.data(), stride, work.data());
-                    ASSERT_EQ(got, expect) << "filter " << c.filter << " extent " << c.extent
-                                           << " edge " << edge << " width " << n;
+                    for (const CpuLevel level : levels) {
+                        Frame got(n * stride + 4, kGuard);
+                        FilterRowSets().For(level).blurLine(line, src.data(), stride, n, got.data(),
+                                                            stride, work.data());
+                        ASSERT_EQ(got, expect)
+                            << CpuLevelName(level) << " filter " << c.filter << " extent "
+                            << c.extent << " edge " << edge << " width " << n;
+                    }
                 }
             }
         }
     }
+}
+
+using BlurColumnsRow = decltype(FilterRows::blurColumns);
+
+// The column pass of a w x h frame at one level against the reference's
+// columns, rows asked for in order in uneven chunks, then again out of order.
+void ExpectColumnPassMatches(BlurColumnsRow columns, const BlurLine &line, int32_t w, int32_t h) {
+    Frame a = NoiseFrame(w, h, static_cast<uint32_t>(w * 131 + h));
+    for (int32_t i = 0; i < w * h; i += 3)
+        a[i] = i % 2 ? 0xFFFFFFFF : 0;
+    Frame expect(w * h + 4, kGuard);
+    for (int32_t x = 0; x < w; ++x)
+        BlurLineReference(line, a.data() + x, w, h, expect.data() + x, w);
+    std::vector<double> doubles(BlurColumnsLineDoubles());
+    std::vector<int32_t> sums(static_cast<size_t>(w) * 4);
+    Frame zeros(w);
+    const BlurWork work{doubles.data(), sums.data(), zeros.data()};
+    Frame got(w * h + 4, kGuard);
+    int32_t sumsRow = -1;
+    for (int32_t y = 0, step = 1; y < h; y += step, step = step % 3 + 1)
+        columns(line, a.data(), w, h, y, std::min(h, y + step), got.data(), sumsRow, work);
+    ASSERT_EQ(got, expect) << "size " << w << "x" << h;
+    Frame again(w * h + 4, kGuard);
+    for (int32_t y = h - 1; y >= 0; --y)
+        columns(line, a.data(), w, h, y, y + 1, again.data(), sumsRow, work);
+    ASSERT_EQ(again, expect) << "backwards, size " << w << "x" << h;
 }
 
 TEST(BlurLines, ColumnPassAcrossRowsMatchesTheReferenceColumns) {
@@ -257,37 +289,38 @@ TEST(BlurLines, ColumnPassAcrossRowsMatchesTheReferenceColumns) {
     const Case cases[] = {{0, 0.5, true}, {0, 1, true},     {0, 3.7, true},
                           {0, 255, true}, {1, 5.5, true},   {4, 9, true},
                           {0, 4, false},  {2, -6.3, false}, {3, 300, false}};
-    for (const Case &c : cases) {
+    for (const CpuLevel level : LevelsToTest()) {
+        const BlurColumnsRow columns = FilterRowSets().For(level).blurColumns;
+        for (const Case &c : cases) {
+            for (int edge : {0, 1, 2}) {
+                BlurLine line{};
+                BuildBlurLine(line, c.filter, c.extent, c.symmetric, edge);
+                for (int32_t w : {1, 2, 3, 17, 255, 300})
+                    for (int32_t h : {1, 2, 5, 40}) {
+                        SCOPED_TRACE(testing::Message()
+                                     << CpuLevelName(level) << " filter " << c.filter << " extent "
+                                     << c.extent << " edge " << edge);
+                        ExpectColumnPassMatches(columns, line, w, h);
+                    }
+            }
+        }
+    }
+}
+
+// The box's rows run several pixels at a time with the rest one by one: every
+// width up to 255 at every level.
+TEST(BlurLines, BoxColumnPassAtEveryWidth) {
+    for (const CpuLevel level : LevelsToTest()) {
+        const BlurColumnsRow columns = FilterRowSets().For(level).blurColumns;
         for (int edge : {0, 1, 2}) {
             BlurLine line{};
-            BuildBlurLine(line, c.filter, c.extent, c.symmetric, edge);
-            for (int32_t w : {1, 2, 3, 17, 255, 300}) {
-                for (int32_t h : {1, 2, 5, 40}) {
-                    Frame a = NoiseFrame(w, h, static_cast<uint32_t>(w * 131 + h));
-                    for (int32_t i = 0; i < w * h; i += 3)
-                        a[i] = i % 2 ? 0xFFFFFFFF : 0;
-                    Frame expect(w * h + 4, kGuard);
-                    for (int32_t x = 0; x < w; ++x)
-                        BlurLineReference(line, a.data() + x, w, h, expect.data() + x, w);
-                    std::vector<double> doubles(BlurColumnsLineDoubles());
-                    std::vector<int32_t> sums(static_cast<size_t>(w) * 4);
-                    Frame zeros(w);
-                    const BlurWork work{doubles.data(), sums.data(), zeros.data()};
-                    // Rows in order in uneven chunks, then again out of order.
-                    Frame got(w * h + 4, kGuard);
-                    int32_t sumsRow = -1;
-                    for (int32_t y = 0, step = 1; y < h; y += step, step = step % 3 + 1)
-                        BlurColumnsAcross(line, a.data(), w, h, y, std::min(h, y + step),
-                                          got.data(), sumsRow, work);
-                    ASSERT_EQ(got, expect) << "filter " << c.filter << " extent " << c.extent
-                                           << " edge " << edge << " size " << w << "x" << h;
-                    Frame again(w * h + 4, kGuard);
-                    for (int32_t y = h - 1; y >= 0; --y)
-                        BlurColumnsAcross(line, a.data(), w, h, y, y + 1, again.data(), sumsRow,
-                                          work);
-                    ASSERT_EQ(again, expect) << "backwards, filter " << c.filter;
+            BuildBlurLine(line, 0, 3, true, edge);
+            ASSERT_GT(line.boxRadius, 0);
+            for (int32_t w = 1; w < 256; ++w)
+                for (int32_t h : {1, 9}) {
+                    SCOPED_TRACE(testing::Message() << CpuLevelName(level) << " edge " << edge);
+                    ExpectColumnPassMatches(columns, line, w, h);
                 }
-            }
         }
     }
 }

@@ -24,36 +24,8 @@ using test::Frame;
 
 using test::WipeCommand;
 
-WipeRowArgs Args(int32_t number, double progress, int32_t w, int32_t h, double edge) {
-    WipeRowArgs args;
-    args.first = 1;
-    args.number = number;
-    args.width = w;
-    args.height = h;
-    args.progress = progress;
-    args.edgeWidth = edge;
-    return args;
-}
-
-// The generator's storage for rows of one width, as the effect carves it.
-struct RowGenerator {
-    std::vector<std::byte> block;
-    WipeScratch scratch;
-    WipeRowArgs args;
-    explicit RowGenerator(const WipeRowArgs &a) : args(a) {
-        ScratchPlan measure;
-        LayoutWipeScratch(measure, a.width);
-        block.assign(measure.Bytes(), std::byte{0});
-        ScratchPlan carve(block.data());
-        scratch = LayoutWipeScratch(carve, a.width);
-    }
-    int Row(int32_t y) {
-        args.y = y;
-        const int result = CircleWipe(args, scratch);
-        args.first = 0;
-        return result;
-    }
-};
+constexpr auto Args = test::RowArgs;
+using RowGenerator = test::RowGenerator<CircleWipe>;
 
 const Pixel kA = PackPixel(200, 200, 100, 40), kB = PackPixel(100, 100, 50, 240);
 

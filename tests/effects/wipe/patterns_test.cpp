@@ -266,36 +266,12 @@ TEST(WipeGeometry, FixedNumbers211And212RunFromBToA) {
 
 // ---- the generator's rows -------------------------------------------------------
 
-// A generator with its own storage, driven row by row like the line op does.
-struct RowGenerator {
-    std::vector<std::byte> memory;
-    WipeScratch scratch;
-    WipeRowArgs row;
-    explicit RowGenerator(const WipeRowArgs &args) : row(args) {
-        ScratchPlan measure;
-        LayoutWipeScratch(measure, args.width);
-        memory.assign(measure.Bytes(), std::byte{0});
-        ScratchPlan carve(memory.data());
-        scratch = LayoutWipeScratch(carve, args.width);
-    }
-    int Row(int32_t y) {
-        row.first = y == 0;
-        row.y = y;
-        return WipeGenerate(row, scratch);
-    }
+struct RowGenerator : test::RowGenerator<WipeGenerate> {
+    using test::RowGenerator<WipeGenerate>::RowGenerator;
     const WipeEdgeState &State() const { return *scratch.edges; }
 };
 
-WipeRowArgs Args(int32_t number, double progress, int32_t w = 352, int32_t h = 240,
-                 double edge = 0.02) {
-    WipeRowArgs args;
-    args.number = number;
-    args.width = w;
-    args.height = h;
-    args.progress = progress;
-    args.edgeWidth = edge;
-    return args;
-}
+constexpr auto Args = test::RowArgs;
 
 // The span lists are well formed, the keys inside spans are the pattern's
 // keys, and each hard run is hard: every pixel in it has the key 0 or 1 that

@@ -1,4 +1,5 @@
-// Command texts and golden frames shared by the wipe generators' tests.
+// Command texts, row arguments, a row-by-row generator and golden frames
+// shared by the wipe generators' tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +8,10 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "effects/wipe/wipe.h"
+#include "engine/scratch.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -17,6 +21,39 @@ inline std::string WipeCommand(int32_t number, double progress, const std::strin
     std::snprintf(head, sizeof head, "Wipe %d %g ", number, progress);
     return head + rest;
 }
+
+inline WipeRowArgs RowArgs(int32_t number, double progress, int32_t w = 352, int32_t h = 240,
+                           double edge = 0.02) {
+    WipeRowArgs args;
+    args.first = 1;
+    args.number = number;
+    args.width = w;
+    args.height = h;
+    args.progress = progress;
+    args.edgeWidth = edge;
+    return args;
+}
+
+// A generator with its own storage, driven row by row from row 0 as the line
+// op drives it.
+template <WipeGenerator generate>
+struct RowGenerator {
+    std::vector<std::byte> memory;
+    WipeScratch scratch;
+    WipeRowArgs row;
+    explicit RowGenerator(const WipeRowArgs &args) : row(args) {
+        ScratchPlan measure;
+        LayoutWipeScratch(measure, args.width);
+        memory.assign(measure.Bytes(), std::byte{0});
+        ScratchPlan carve(memory.data());
+        scratch = LayoutWipeScratch(carve, args.width);
+    }
+    int Row(int32_t y) {
+        row.first = y == 0;
+        row.y = y;
+        return generate(row, scratch);
+    }
+};
 
 // Every number at progress 0.25, 0.5 and 0.75 with a soft edge and a border,
 // and once moved, stretched and turned, against the golden file's checksums.

@@ -18,10 +18,6 @@ namespace {
 
 constexpr uint32_t kMarker = 0xDEADBEEF;
 
-uint32_t &Px(Frame &f, int32_t w, int32_t x, int32_t y) {
-    return f[static_cast<size_t>(y) * static_cast<size_t>(w) + x];
-}
-
 bool HasMarker(const Frame &f) {
     for (uint32_t word : f)
         if (word == kMarker) return true;

@@ -20,6 +20,20 @@ Frame NoiseFrame(int32_t width, int32_t height, uint32_t seed);
 Frame PictureFrame(int32_t width, int32_t height, uint32_t seed);
 Frame FilledFrame(int32_t width, int32_t height, uint32_t word);
 
+// Pixel (x, y) of a frame `w` pixels wide.
+inline uint32_t &Px(Frame &f, int32_t w, int32_t x, int32_t y) {
+    return f[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
+}
+inline uint32_t Px(const Frame &f, int32_t w, int32_t x, int32_t y) {
+    return f[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
+}
+
+// A position less than one frame size outside 0..n-1, folded back by hand as
+// a mirrored copy would show it.
+inline int32_t Mirror(int32_t a, int32_t n) {
+    return a < 0 ? -1 - a : (a >= n ? 2 * n - 1 - a : a);
+}
+
 // FNV-1a over the frame's words, as 16 hex digits.
 std::string Checksum(const Frame &frame);
 

@@ -11,10 +11,6 @@
 namespace kve::test {
 namespace {
 
-uint32_t &Px(Frame &f, int32_t w, int32_t x, int32_t y) {
-    return f[static_cast<size_t>(y) * static_cast<size_t>(w) + x];
-}
-
 // ---- Translate ---------------------------------------------------------------
 
 TEST(Translate, CentreOnAnEvenFrameIsACopy) {

@@ -13,14 +13,6 @@
 namespace kve::test {
 namespace {
 
-uint32_t &Px(Frame &f, int32_t w, int32_t x, int32_t y) {
-    return f[static_cast<size_t>(y) * static_cast<size_t>(w) + x];
-}
-
-int32_t Mirror(int32_t a, int32_t n) {
-    return a < 0 ? -1 - a : (a >= n ? 2 * n - 1 - a : a);
-}
-
 const char *const kQualities[] = {"-1", "0", "1", "2", "3"};
 
 TEST(WarpSamplers, FootprintRadiusBySoftness) {

@@ -14,14 +14,7 @@
 namespace kve::test {
 namespace {
 
-uint32_t &Px(Frame &f, int32_t w, int32_t x, int32_t y) {
-    return f[static_cast<size_t>(y) * static_cast<size_t>(w) + x];
-}
-
-// Folds by hand for offsets of less than one frame size.
-int32_t Mirror(int32_t a, int32_t n) {
-    return a < 0 ? -1 - a : (a >= n ? 2 * n - 1 - a : a);
-}
+// Folds by hand as a repeated copy, for offsets of less than one frame size.
 int32_t Repeat(int32_t a, int32_t n) {
     return a < 0 ? a + n : (a >= n ? a - n : a);
 }

@@ -1,20 +1,11 @@
 # Shared by the host scripts: $1 the kve tool, $2 kve_frei0r_command, $3 the
-# folder of built plugins, $4 a scratch folder (emptied first). Each check
-# prints what it tested; the first failure ends the script with status 1.
-set -euo pipefail
-KVE=$(realpath "$1")
+# folder of built plugins, $4 a scratch folder (emptied first). The tool's
+# script library does the setting up and gives `fail`; each check prints what
+# it tested; the first failure ends the script with status 1.
 COMMAND=$(realpath "$2")
 export FREI0R_PATH
 FREI0R_PATH=$(realpath "$3")
-WORK=$4
-rm -rf "$WORK"
-mkdir -p "$WORK"
-cd "$WORK"
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../cli/lib.sh" "$1" "$4"
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
 

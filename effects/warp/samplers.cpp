@@ -17,10 +17,10 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 #include "effects/warp/sample_access.h"
+#include "engine/cpu.h"
 #include "engine/diag.h"
 #include "interface/pixel.h"
 
@@ -341,14 +341,15 @@ __attribute__((target("avx2"))) void BilinearRowAvx2(WarpSource &src, const Vec2
     }
 }
 
-// The one place that picks by the processor (and the cap).
-std::atomic<bool> wideVectorsAllowed{true};
-
-BilinearRowFn PickBilinearRow() {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && wideVectorsAllowed.load(std::memory_order_relaxed) ? BilinearRowAvx2
-                                                                      : BilinearRowSse2;
+// The plain per-pixel row, which the scalar level runs; the others run the
+// same arithmetic on vectors and give the same words.
+void BilinearRowPlain(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
+    for (int i = 0; i < n; ++i)
+        out[i] = BilinearTaps(src, pts[i].x, pts[i].y);
 }
+
+constexpr CpuRows<BilinearRowFn> kBilinearRows = {
+    {BilinearRowPlain, BilinearRowSse2, BilinearRowAvx2, BilinearRowAvx2}};
 
 // ---- affine: footprint and kernel bank --------------------------------------------
 
@@ -502,10 +503,6 @@ Pixel Bilinear(WarpSource &src, double x, double y) {
     return BilinearTaps(src, x, y);
 }
 
-void SetWarpWideVectors(bool allowed) {
-    wideVectorsAllowed.store(allowed, std::memory_order_relaxed);
-}
-
 Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y) {
     WarpSource src{cache, tiling};
     return BilinearTaps(src, x, y);
@@ -558,7 +555,7 @@ void AffineSpan(const WarpState &s, const SamplerMemory &m, const ScanCache &cac
                 int n, Pixel *out) {
     WarpSource src{cache, s.tiling};
     if (m.bilinear) {
-        PickBilinearRow()(src, pts, n, out);
+        kBilinearRows.Pick()(src, pts, n, out);
         return;
     }
     for (int i = 0; i < n; ++i) {

@@ -70,10 +70,6 @@ void MapRowPairs(Vec2 *dst, const Matrix3 &M, const Vec2 *src, int n);
 Pixel BilinearPlain(const ScanCache &cache, int32_t tiling, double x, double y);
 Pixel BilinearSample(const ScanCache &cache, int32_t tiling, double x, double y);
 
-// Whether the samplers may use the processor's 256-bit vectors where it has
-// them (on by default). Results are the same either way; tests compare both.
-void SetWarpWideVectors(bool allowed);
-
 // Each writes state.dstWidth pixels of output row y.
 void SampleBlank(WarpStorage &st, int first, int32_t y, Pixel *out);
 void SampleNearest(WarpStorage &st, int first, int32_t y, Pixel *out);

@@ -12,6 +12,7 @@
 
 #include "effects/warp/samplers.h"
 #include "libkve.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -127,13 +128,12 @@ std::vector<uint32_t> ReferenceRows(const std::string &params, int quality, cons
     return rows;
 }
 
-// Both instruction-set variants of the bilinear rows are checked.
+// The bilinear rows of every level the CPU has are checked.
 TEST(WarpFastPaths, WholeRowsOfEveryWidthMatchThePerPixelReference) {
-    for (bool wide : {false, true}) {
-        SetWarpWideVectors(wide);
+    for (CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
         WholeRowsMatch();
     }
-    SetWarpWideVectors(true);
 }
 
 void RowsMatch(int32_t w, const std::vector<const char *> &params, int32_t h = 3) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/cpu.h"
 #include "engine/job.h"
 
 namespace kve {
@@ -176,11 +177,9 @@ struct ResizeRows {
                        Pixel *dst);
 };
 
-enum class ResizeSimd { kBaseline, kAvx2 };
-
-// The rows of one instruction set, or null when this machine cannot run it.
-const ResizeRows *ResizeRowsFor(ResizeSimd level);
-// The best rows this machine runs, chosen on first use.
+// The rows a CPU level runs (tests check every level the machine has).
+const ResizeRows &ResizeRowsAt(CpuLevel level);
+// The rows of the active CPU level.
 const ResizeRows &ResizeRowsBest();
 
 // A channel sum to an integer, toward zero; sums far outside 0..255 only

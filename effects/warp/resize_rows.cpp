@@ -8,9 +8,8 @@
 #include "effects/warp/resize_internal.h"
 #include "engine/cpu.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)
 #include <immintrin.h>
-#define KVE_RESIZE_AVX2 1
 #endif
 
 namespace kve {
@@ -20,17 +19,16 @@ namespace {
 constexpr ResizeRows kBaselineRows = {ExpandChannels, ApplyClistFast, ApplyClistDownFast,
                                       LinearResampleFast, LinearDownFast};
 
-#if defined(KVE_RESIZE_AVX2)
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
 
-#define KVE_AVX2 __attribute__((target("avx2")))
-
-KVE_AVX2 inline __m256d Load4(Pixel p) {
+inline __m256d Load4(Pixel p) {
     return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int32_t>(p))));
 }
 
 // As TruncChannel then PackPixel: pinned to +-1e9 (NaN to -1e9), truncated,
 // clamped to 0..255 by the saturating packs.
-KVE_AVX2 inline Pixel Store4(__m256d v) {
+inline Pixel Store4(__m256d v) {
     v = _mm256_min_pd(_mm256_max_pd(v, _mm256_set1_pd(-1e9)), _mm256_set1_pd(1e9));
     __m128i i = _mm256_cvttpd_epi32(v);
     i = _mm_packs_epi32(i, i);
@@ -38,7 +36,7 @@ KVE_AVX2 inline Pixel Store4(__m256d v) {
     return static_cast<Pixel>(_mm_cvtsi128_si32(i));
 }
 
-KVE_AVX2 void ExpandChannelsAvx2(const Pixel *src, int32_t len, double *channels) {
+void ExpandChannelsAvx2(const Pixel *src, int32_t len, double *channels) {
     _mm256_storeu_pd(channels - 4, _mm256_setzero_pd());
     for (int32_t i = 0; i < len; ++i)
         _mm256_storeu_pd(channels + 4 * static_cast<ptrdiff_t>(i), Load4(src[i]));
@@ -46,7 +44,7 @@ KVE_AVX2 void ExpandChannelsAvx2(const Pixel *src, int32_t len, double *channels
     _mm256_storeu_pd(channels + 4 * static_cast<ptrdiff_t>(len) + 4, _mm256_setzero_pd());
 }
 
-KVE_AVX2 void ApplyClistAvx2(const ClistSet &set, const double *channels, Pixel *dst, int32_t n) {
+void ApplyClistAvx2(const ClistSet &set, const double *channels, Pixel *dst, int32_t n) {
     for (int32_t i = 0; i < n; ++i) {
         const Clist &list = set.lists[i];
         const ClistTap *tap = set.taps.get() + list.first;
@@ -59,8 +57,8 @@ KVE_AVX2 void ApplyClistAvx2(const ClistSet &set, const double *channels, Pixel 
     }
 }
 
-KVE_AVX2 void ApplyClistDownAvx2(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
-                                 int32_t firstRow, int32_t width, Pixel *dst) {
+void ApplyClistDownAvx2(const Clist &list, const ClistTap *taps, const Pixel *const *rows,
+                        int32_t firstRow, int32_t width, Pixel *dst) {
     taps += list.first;
     // A run of pixels at a time, tap by tap: each pixel still sums its taps
     // in ascending order.
@@ -91,7 +89,7 @@ KVE_AVX2 void ApplyClistDownAvx2(const Clist &list, const ClistTap *taps, const 
     }
 }
 
-KVE_AVX2 void LinearResampleAvx2(const LinearPlan &plan, const double *channels, Pixel *dst) {
+void LinearResampleAvx2(const LinearPlan &plan, const double *channels, Pixel *dst) {
     const __m256d scale = _mm256_set1_pd(plan.scale);
     for (int32_t k = 0; k < plan.n; ++k) {
         const LinearOutput &o = plan.outputs[k];
@@ -117,9 +115,8 @@ KVE_AVX2 void LinearResampleAvx2(const LinearPlan &plan, const double *channels,
     }
 }
 
-KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *const *rows,
-                             int32_t firstRow, int32_t rowCount, const Pixel *zeroRow,
-                             int32_t width, Pixel *dst) {
+void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *const *rows, int32_t firstRow,
+                    int32_t rowCount, const Pixel *zeroRow, int32_t width, Pixel *dst) {
     const LinearOutput &o = plan.outputs[y];
     if (o.zero) {
         std::fill(dst, dst + width, Pixel{0});
@@ -158,13 +155,15 @@ KVE_AVX2 void LinearDownAvx2(const LinearPlan &plan, int32_t y, const Pixel *con
     }
 }
 
+KVE_TARGET_END
+
 constexpr ResizeRows kAvx2Rows = {ExpandChannelsAvx2, ApplyClistAvx2, ApplyClistDownAvx2,
                                   LinearResampleAvx2, LinearDownAvx2};
 
 #endif
 
 // Scalar and SSE2 levels run the baseline rows; AVX2 and AVX-512 the AVX2 rows.
-#if defined(KVE_RESIZE_AVX2)
+#if defined(__x86_64__)
 constexpr CpuRows<const ResizeRows *> kResizeRows = {
     {&kBaselineRows, &kBaselineRows, &kAvx2Rows, &kAvx2Rows}};
 #else
@@ -174,19 +173,8 @@ constexpr CpuRows<const ResizeRows *> kResizeRows = {
 
 }  // namespace
 
-const ResizeRows *ResizeRowsFor(ResizeSimd level) {
-    switch (level) {
-        case ResizeSimd::kBaseline:
-            return &kBaselineRows;
-        case ResizeSimd::kAvx2:
-#if defined(KVE_RESIZE_AVX2)
-            return LevelIndex(DetectedCpuLevel()) >= LevelIndex(CpuLevel::kAvx2) ? &kAvx2Rows
-                                                                                 : nullptr;
-#else
-            return nullptr;
-#endif
-    }
-    return nullptr;
+const ResizeRows &ResizeRowsAt(CpuLevel level) {
+    return *kResizeRows.For(level);
 }
 
 const ResizeRows &ResizeRowsBest() {

@@ -14,6 +14,7 @@
 #include "effects/warp/filters.h"
 #include "effects/warp/resize.h"
 #include "interface/pixel.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -677,11 +678,9 @@ void CheckRowsOnEveryWidth(const ResizeRows &fastRows) {
 
 // Every instruction set this machine runs, against the plain references.
 TEST(ResizeRows, FastRowsMatchTheReferencesOnEveryWidth) {
-    for (ResizeSimd level : {ResizeSimd::kBaseline, ResizeSimd::kAvx2}) {
-        const ResizeRows *rows = ResizeRowsFor(level);
-        if (!rows) continue;
-        SCOPED_TRACE(static_cast<int>(level));
-        CheckRowsOnEveryWidth(*rows);
+    for (CpuLevel level : LevelsToTest()) {
+        SCOPED_TRACE(CpuLevelName(level));
+        CheckRowsOnEveryWidth(ResizeRowsAt(level));
     }
 }
 // The walk over a far-away stretch is taken in one step with the same result.
@@ -722,14 +721,17 @@ TEST(ResizeGolden, WholeFrames) {
     for (const auto &c : cases) {
         int32_t ow = c.outWidth, oh = c.outHeight;
         if (std::string(c.command).starts_with("Resize") && ow == 0) ow = 528, oh = 300;
-        const std::string sum = Checksum(RunEffect(c.command, {&src}, 352, 240, ow, oh).output);
         std::string key = GoldenKey(c.command);
         if (c.outWidth) {
             char size[32];
             std::snprintf(size, sizeof size, "_%dx%d", c.outWidth, c.outHeight);
             key += size;
         }
-        EXPECT_EQ(golden.Expect(key, sum), sum) << c.command;
+        for (CpuLevel level : LevelsToTest()) {
+            const CpuLevelCap cap(level);
+            const std::string sum = Checksum(RunEffect(c.command, {&src}, 352, 240, ow, oh).output);
+            EXPECT_EQ(golden.Expect(key, sum), sum) << c.command << " at " << CpuLevelName(level);
+        }
     }
 }
 

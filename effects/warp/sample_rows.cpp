@@ -154,14 +154,24 @@ void BilinearRowSse2(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
     }
 }
 
+// The plain per-pixel row, which the scalar level runs; the others run the
+// same arithmetic on vectors and give the same words.
+void BilinearRowPlain(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
+    for (int i = 0; i < n; ++i)
+        out[i] = BilinearTaps(src, pts[i].x, pts[i].y);
+}
+
+// ---- four positions at a time ----------------------------------------------------
+
+KVE_TARGET_AVX2_BEGIN
+
 // A pixel's four channels (a, r, g, b) as doubles.
-__attribute__((target("avx2"))) inline __m256d ChannelsAvx2(const Pixel *p) {
+inline __m256d ChannelsAvx2(const Pixel *p) {
     return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(*p))));
 }
 
 // One pixel's four channels per instruction.
-__attribute__((target("avx2"))) inline Pixel BilinearInsideAvx2(const ScanCache &cache,
-                                                                __m128d xy) {
+inline Pixel BilinearInsideAvx2(const ScanCache &cache, __m128d xy) {
     const __m128i cr = _mm_cvttpd_epi32(xy);
     __m128d f = _mm_sub_pd(xy, _mm_cvtepi32_pd(cr));
     const __m128d one = _mm_set1_pd(1.0);
@@ -190,7 +200,7 @@ __attribute__((target("avx2"))) inline Pixel BilinearInsideAvx2(const ScanCache 
 }
 
 // SnapFraction on four lanes.
-__attribute__((target("avx2"))) inline __m256d SnapFractions(__m256d f) {
+inline __m256d SnapFractions(__m256d f) {
     const __m256d one = _mm256_set1_pd(1.0);
     f = _mm256_andnot_pd(_mm256_cmp_pd(f, _mm256_set1_pd(0.05), _CMP_LE_OQ), f);
     const __m256d high = _mm256_cmp_pd(f, _mm256_set1_pd(0.95), _CMP_GE_OQ);
@@ -198,15 +208,14 @@ __attribute__((target("avx2"))) inline __m256d SnapFractions(__m256d f) {
 }
 
 // One channel (at bit `shift`) of four pixel words, as doubles.
-__attribute__((target("avx2"))) inline __m256d ChannelOf(__m128i words, int shift) {
+inline __m256d ChannelOf(__m128i words, int shift) {
     const __m128i v =
         _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(shift)), _mm_set1_epi32(0xFF));
     return _mm256_cvtepi32_pd(v);
 }
 
 // sum = w0 t0 + w1 t1 + w2 t2 + w3 t3 in that order, plus 0.5, truncated.
-__attribute__((target("avx2"))) inline __m128i MixChannel(const __m256d w[4], const __m128i taps[4],
-                                                          int shift) {
+inline __m128i MixChannel(const __m256d w[4], const __m128i taps[4], int shift) {
     __m256d sum = _mm256_mul_pd(w[0], ChannelOf(taps[0], shift));
     sum = _mm256_add_pd(sum, _mm256_mul_pd(w[1], ChannelOf(taps[1], shift)));
     sum = _mm256_add_pd(sum, _mm256_mul_pd(w[2], ChannelOf(taps[2], shift)));
@@ -218,8 +227,7 @@ __attribute__((target("avx2"))) inline __m128i MixChannel(const __m256d w[4], co
 // pixel per lane: the same operations per channel as BilinearInside. The
 // channel sums stay below 256 (the weights sum to 1 within rounding), so
 // the words are assembled without clamping.
-__attribute__((target("avx2"))) void BilinearFourInside(const ScanCache &cache, __m256d xs,
-                                                        __m256d ys, Pixel *out) {
+void BilinearFourInside(const ScanCache &cache, __m256d xs, __m256d ys, Pixel *out) {
     const __m128i c = _mm256_cvttpd_epi32(xs), r = _mm256_cvttpd_epi32(ys);
     const __m256d fx = SnapFractions(_mm256_sub_pd(xs, _mm256_cvtepi32_pd(c)));
     const __m256d fy = SnapFractions(_mm256_sub_pd(ys, _mm256_cvtepi32_pd(r)));
@@ -250,8 +258,7 @@ __attribute__((target("avx2"))) void BilinearFourInside(const ScanCache &cache, 
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out), words);
 }
 
-__attribute__((target("avx2"))) void BilinearRowAvx2(WarpSource &src, const Vec2 *pts, int n,
-                                                     Pixel *out) {
+void BilinearRowAvx2(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
     const __m128d lastCorner = LastCorner(src.cache);
     const __m256d lastX = _mm256_set1_pd(src.cache.width - 1.0);
     const __m256d lastY = _mm256_set1_pd(src.cache.height - 1.0);
@@ -285,12 +292,38 @@ __attribute__((target("avx2"))) void BilinearRowAvx2(WarpSource &src, const Vec2
     }
 }
 
-// The plain per-pixel row, which the scalar level runs; the others run the
-// same arithmetic on vectors and give the same words.
-void BilinearRowPlain(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
-    for (int i = 0; i < n; ++i)
-        out[i] = BilinearTaps(src, pts[i].x, pts[i].y);
+void NearestRowAvx2(const ScanCache &cache, int32_t tiling, const Vec2 *pts, int n, Pixel *out) {
+    const __m256d low = _mm256_set1_pd(-1.0), wd = _mm256_set1_pd(cache.width),
+                  hd = _mm256_set1_pd(cache.height);
+    const __m256i stride = _mm256_set1_epi64x(cache.width);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        PrefetchSource(cache, pts, i, n);
+        // (x0 y0 x1 y1), (x2 y2 x3 y3) into (x0 x1 x2 x3), (y0 y1 y2 y3).
+        const __m256d a = _mm256_loadu_pd(&pts[i].x), b = _mm256_loadu_pd(&pts[i + 2].x);
+        const __m256d xs = _mm256_permute4x64_pd(_mm256_unpacklo_pd(a, b), 0xD8);
+        const __m256d ys = _mm256_permute4x64_pd(_mm256_unpackhi_pd(a, b), 0xD8);
+        const __m256d inside = _mm256_and_pd(
+            _mm256_and_pd(_mm256_cmp_pd(xs, low, _CMP_GT_OQ), _mm256_cmp_pd(xs, wd, _CMP_LT_OQ)),
+            _mm256_and_pd(_mm256_cmp_pd(ys, low, _CMP_GT_OQ), _mm256_cmp_pd(ys, hd, _CMP_LT_OQ)));
+        if (tiling && _mm256_movemask_pd(inside) != 0xF) {
+            NearestRowPlain(cache, tiling, pts + i, 4, out + i);
+            continue;
+        }
+        // Outside lanes convert to anything; the mask keeps them from being read.
+        const __m256i at = _mm256_add_epi64(
+            _mm256_mul_epu32(_mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(ys)), stride),
+            _mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(xs)));
+        const __m128i mask = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
+            _mm256_castpd_si256(inside), _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)));
+        const __m128i words = _mm256_mask_i64gather_epi32(
+            _mm_setzero_si128(), reinterpret_cast<const int *>(cache.frame), at, mask, 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), words);
+    }
+    if (i < n) NearestRowPlain(cache, tiling, pts + i, n - i, out + i);
 }
+
+KVE_TARGET_END
 
 // ---- eight positions at a time --------------------------------------------------
 
@@ -411,43 +444,6 @@ void NearestRowAvx512(const ScanCache &cache, int32_t tiling, const Vec2 *pts, i
         _mm256_storeu_si256(
             reinterpret_cast<__m256i *>(out + i),
             _mm512_mask_i64gather_epi32(_mm256_setzero_si256(), inside, at, cache.frame, 4));
-    }
-    if (i < n) NearestRowPlain(cache, tiling, pts + i, n - i, out + i);
-}
-
-KVE_TARGET_END
-
-// ---- four positions at a time (nearest) -----------------------------------------
-
-KVE_TARGET_AVX2_BEGIN
-
-void NearestRowAvx2(const ScanCache &cache, int32_t tiling, const Vec2 *pts, int n, Pixel *out) {
-    const __m256d low = _mm256_set1_pd(-1.0), wd = _mm256_set1_pd(cache.width),
-                  hd = _mm256_set1_pd(cache.height);
-    const __m256i stride = _mm256_set1_epi64x(cache.width);
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        PrefetchSource(cache, pts, i, n);
-        // (x0 y0 x1 y1), (x2 y2 x3 y3) into (x0 x1 x2 x3), (y0 y1 y2 y3).
-        const __m256d a = _mm256_loadu_pd(&pts[i].x), b = _mm256_loadu_pd(&pts[i + 2].x);
-        const __m256d xs = _mm256_permute4x64_pd(_mm256_unpacklo_pd(a, b), 0xD8);
-        const __m256d ys = _mm256_permute4x64_pd(_mm256_unpackhi_pd(a, b), 0xD8);
-        const __m256d inside = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(xs, low, _CMP_GT_OQ), _mm256_cmp_pd(xs, wd, _CMP_LT_OQ)),
-            _mm256_and_pd(_mm256_cmp_pd(ys, low, _CMP_GT_OQ), _mm256_cmp_pd(ys, hd, _CMP_LT_OQ)));
-        if (tiling && _mm256_movemask_pd(inside) != 0xF) {
-            NearestRowPlain(cache, tiling, pts + i, 4, out + i);
-            continue;
-        }
-        // Outside lanes convert to anything; the mask keeps them from being read.
-        const __m256i at = _mm256_add_epi64(
-            _mm256_mul_epu32(_mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(ys)), stride),
-            _mm256_cvtepi32_epi64(_mm256_cvttpd_epi32(xs)));
-        const __m128i mask = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(
-            _mm256_castpd_si256(inside), _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7)));
-        const __m128i words = _mm256_mask_i64gather_epi32(
-            _mm_setzero_si128(), reinterpret_cast<const int *>(cache.frame), at, mask, 4);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), words);
     }
     if (i < n) NearestRowPlain(cache, tiling, pts + i, n - i, out + i);
 }

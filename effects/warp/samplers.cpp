@@ -12,15 +12,11 @@
 // mirrors alternate copies of the frame and any other value repeats it.
 // Positions that are not finite give a 0 pixel; positions far outside are
 // folded in 64-bit arithmetic, never converted to int while out of range.
-#include <emmintrin.h>
-#include <immintrin.h>
-#include <xmmintrin.h>
-
+// The bilinear and nearest rows, one per CPU level, are in sample_rows.cpp.
 #include <algorithm>
 #include <cmath>
 
 #include "effects/warp/sample_access.h"
-#include "engine/cpu.h"
 #include "engine/diag.h"
 #include "interface/pixel.h"
 

@@ -1,8 +1,8 @@
 // The samplers' fast paths against their plain forms: the two-lane row
 // mapping and the side-by-side band mapping against Matrix3_MapRow, the
-// two-lane bilinear against the per-tap
-// one, and whole rows of every width from 1 to 255 against a per-pixel
-// reference built from the plain pieces, with guard words after the output.
+// two-lane bilinear against the per-tap one, and whole rows of every width
+// from 1 to 255 at every CPU level against a per-pixel reference built from
+// the plain pieces, with guard words after the output.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -5,8 +5,10 @@
 // the yardstick they are measured against, and have a geometric mean of
 // their own.
 //
-//   kve_peers [repeats]      (default 31 timings of each side)
+//   kve_peers [repeats] [part of a name]   (default 31 timings of each side,
+//                                          every pair)
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -25,9 +27,73 @@ namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080;
 
+// ---- the warps' geometry, built the way the library builds it ------------------
+// A 3 x 3 matrix in the library's row-vector convention: a point [x y 1] maps
+// to [x y 1] x M, divided by its third component.
+using Matrix = std::array<double, 9>;
+
+Matrix Multiply(const Matrix &a, const Matrix &b) {
+    Matrix r{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                r[3 * i + j] += a[3 * i + k] * b[3 * k + j];
+    return r;
+}
+
+// Output pixels to unit coordinates (x -1 .. 1, y up, one unit half the
+// width), and back to source pixels.
+const Matrix kToUnit{2.0 / kWidth, 0, 0, 0, -2.0 / kWidth, 0, -1, double{kHeight} / kWidth, 1};
+const Matrix kToPixel{kWidth / 2.0, 0, 0, 0, -kWidth / 2.0, 0, kWidth / 2.0, kHeight / 2.0, 1};
+
+// Output pixel to source pixel for a warp whose unit-coordinate matrix is E,
+// as the peer takes it (column vectors, the inverse map): the transpose.
+cv::Mat PeerMatrix(const Matrix &E, int rows) {
+    const Matrix m = Multiply(Multiply(kToUnit, E), kToPixel);
+    cv::Mat M(rows, 3, CV_64F);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < 3; ++c)
+            M.at<double>(r, c) = m[static_cast<size_t>(3 * c + r)];
+    return M;
+}
+
+// "SRT s s turn 0 0": unscale after turning back by `turn` degrees.
+cv::Mat SrtPeer(double scale, double turn) {
+    const double r = -turn * M_PI / 180, c = std::cos(r), s = std::sin(r);
+    const Matrix rotate{c, s, 0, -s, c, 0, 0, 0, 1};
+    const Matrix unscale{1 / scale, 0, 0, 0, 1 / scale, 0, 0, 0, 1};
+    return PeerMatrix(Multiply(rotate, unscale), 2);
+}
+
+// "Tilt 1 1 a b 0 0": the perspective row (tan a, tan b).
+cv::Mat TiltPeer(double a, double b) {
+    const Matrix tilt{1, 0, std::tan(a * M_PI / 180), 0, 1, std::tan(b * M_PI / 180), 0, 0, 1};
+    return PeerMatrix(tilt, 3);
+}
+
+// "Waves 0 0 amplitude frequency 0": every output pixel's source position,
+// by the library's formula, as the peer's map (built once, outside the timing).
+cv::Mat WavesMap(double amplitude, double frequency) {
+    cv::Mat map(kHeight, kWidth, CV_32FC2);
+    for (int v = 0; v < kHeight; ++v)
+        for (int u = 0; u < kWidth; ++u) {
+            double x = u * kToUnit[0] + kToUnit[6], y = v * kToUnit[4] + kToUnit[7];
+            const double d = std::sqrt(x * x + y * y);
+            if (d > 0) {
+                const double s = amplitude * std::sin(d * 2 * M_PI * frequency);
+                x += s * x / d;
+                y += s * y / d;
+            }
+            map.at<cv::Vec2f>(v, u) = {static_cast<float>(x * kToPixel[0] + kToPixel[6]),
+                                       static_cast<float>(y * kToPixel[4] + kToPixel[7])};
+        }
+    return map;
+}
+
 struct Frames {
     std::vector<uint32_t> a, b, key, out;
     cv::Mat matA, matB, matKey, matOut, grey, lut, weightsF, weightsB, noise, scratch;
+    cv::Mat turn = SrtPeer(0.9, 10), tilt = TiltPeer(10, 5), waves = WavesMap(0.01, 4);
     Frames() : a(size_t{kWidth} * kHeight), b(a.size()), key(a.size()), out(a.size()) {
         uint32_t state = 12345;
         for (size_t i = 0; i < a.size(); ++i) {
@@ -130,6 +196,25 @@ std::vector<Pair> Pairs() {
              cv::resize(f.matA, f.scratch(cv::Rect(0, 0, 960, 540)), cv::Size(960, 540), 0, 0,
                         cv::INTER_LINEAR);
          }},
+        // A turn by 10 degrees with a shrink to 0.9, a perspective tilt and
+        // concentric waves; the same geometry on both sides, outside black.
+        {"SRT nearest", "SRT 0.9 0.9 10 0 0 0 0 0", 1, "warpAffine NEAREST",
+         [](Frames &f) {
+             cv::warpAffine(f.matA, f.matOut, f.turn, f.matOut.size(),
+                            cv::INTER_NEAREST | cv::WARP_INVERSE_MAP);
+         }},
+        {"SRT bilinear", "SRT 0.9 0.9 10 0 0 0 0 2", 1, "warpAffine LINEAR",
+         [](Frames &f) {
+             cv::warpAffine(f.matA, f.matOut, f.turn, f.matOut.size(),
+                            cv::INTER_LINEAR | cv::WARP_INVERSE_MAP);
+         }},
+        {"Tilt bilinear", "Tilt 1 1 10 5 0 0 0 0 2", 1, "warpPerspective LINEAR",
+         [](Frames &f) {
+             cv::warpPerspective(f.matA, f.matOut, f.tilt, f.matOut.size(),
+                                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP);
+         }},
+        {"Waves bilinear", "Waves 0 0 0.01 4 0 0 0 2", 1, "remap LINEAR",
+         [](Frames &f) { cv::remap(f.matA, f.matOut, f.waves, cv::noArray(), cv::INTER_LINEAR); }},
         {"Wipe 1 (bar)", "Wipe 1" + wipeTail, 2, "frame copy", copy},
         {"Wipe 101 (iris)", "Wipe 101" + wipeTail, 2, "frame copy", copy},
         {"Wipe 128 (star)", "Wipe 128" + wipeTail, 2, "frame copy", copy},
@@ -157,6 +242,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char **argv) {
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
+    const std::string only = argc > 2 ? argv[2] : "";
     cv::setNumThreads(1);
     Frames f;
     const char *cap = std::getenv("KVE_CPU");
@@ -168,6 +254,7 @@ int main(int argc, char **argv) {
     double logSum[2] = {0, 0};
     int count[2] = {0, 0};
     for (const Pair &p : Pairs()) {
+        if (std::string(p.name).find(only) == std::string::npos) continue;
         uint32_t *inputs[4] = {f.a.data(), f.b.data(), nullptr, nullptr};
         if (p.inputs == 3) inputs[1] = f.key.data(), inputs[2] = f.b.data();
         auto ours = [&] {

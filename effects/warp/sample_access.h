@@ -110,5 +110,14 @@ Jacobian JacobianAt(WarpState &s, Vec2 at);
 // Bilinear sampling at (x, y) by the tiling rule; 0 for positions whose taps
 // are all outside without tiling.
 Pixel Bilinear(WarpSource &src, double x, double y);
+// The same as four taps, each by the tiling rule; a tap of weight exactly 1
+// is copied as it is. The plain per-tap form, right everywhere.
+Pixel BilinearTaps(WarpSource &src, double x, double y);
+
+// Rows of samples at n positions, by the CPU level's rows; every level gives
+// the same words as the plain per-pixel form.
+void BilinearRow(WarpSource &src, const Vec2 *pts, int n, Pixel *out);
+// The source pixel under each position: column trunc(x), row trunc(y).
+void NearestRow(const ScanCache &cache, int32_t tiling, const Vec2 *pts, int n, Pixel *out);
 
 }  // namespace kve

@@ -63,6 +63,9 @@ WarpStorage WarpLayout(ScratchPlan &plan, int32_t dstWidth);
 // Matrix3_MapRow two lanes at a time (x and y together, both divides in one):
 // the same operations in the same order, so the same points.
 void MapRowPairs(Vec2 *dst, const Matrix3 &M, const Vec2 *src, int n);
+// MapRowPairs over the points (0, y + r) .. (n - 1, y + r) of `rows` rows,
+// row r at pts + r * stride: the same points, several rows at a time.
+void MapMatrixRows(Vec2 *pts, size_t stride, const Matrix3 &M, int32_t y, int rows, int n);
 
 // Bilinear sampling at one position, by the tiling rule: the plain per-tap
 // form, and the one the samplers use (a two-lane path where all four taps

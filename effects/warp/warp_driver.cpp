@@ -186,27 +186,75 @@ void JacobianIdentity(Vec2 *pts, int n) {
     }
 }
 
+namespace {
+
+// One row's incremental walk along a matrix mapping: the undivided point,
+// its third component and their steps per output column.
+struct RowWalk {
+    __m128d p, step;
+    double w, dw;
+};
+
+RowWalk StartRow(const Matrix3 &M, Vec2 first, Vec2 last, int n) {
+    const auto &m = M.m;
+    const double spacing = n < 2 ? 0.0 : (last.x - first.x) / (n - 1);
+    const double x = first.x, y = first.y;
+    return {_mm_set_pd(x * m[1] + y * m[4] + m[7], x * m[0] + y * m[3] + m[6]),
+            _mm_set_pd(m[1] * spacing, m[0] * spacing), x * m[2] + y * m[5] + m[8], m[2] * spacing};
+}
+
+// Walks `count` rows side by side: each row's additions form one chain, and
+// a chain waits for its previous sum, so several chains keep the adder busy
+// where one would leave it idle. Each row's operations stay as they were.
+template <int count, bool perspective>
+void WalkRows(Vec2 *const *rows, RowWalk *walks, int n) {
+    for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < count; ++k) {
+            RowWalk &r = walks[k];
+            __m128d p = r.p;
+            if (perspective && r.w != 0) p = _mm_div_pd(p, _mm_set1_pd(r.w));
+            _mm_storeu_pd(&rows[k][i].x, p);
+            r.p = _mm_add_pd(r.p, r.step);
+            if (perspective) r.w += r.dw;
+        }
+    }
+}
+
+template <int count>
+void WalkRows(Vec2 *const *rows, RowWalk *walks, int n, bool perspective) {
+    if (perspective)
+        WalkRows<count, true>(rows, walks, n);
+    else
+        WalkRows<count, false>(rows, walks, n);
+}
+
+}  // namespace
+
 void MapRowPairs(Vec2 *dst, const Matrix3 &M, const Vec2 *src, int n) {
     if (n <= 0) return;
-    const auto &m = M.m;
-    const double spacing = n < 2 ? 0.0 : (src[n - 1].x - src[0].x) / (n - 1);
-    const double x = src[0].x, y = src[0].y;
-    __m128d p = _mm_set_pd(x * m[1] + y * m[4] + m[7], x * m[0] + y * m[3] + m[6]);
-    double w = x * m[2] + y * m[5] + m[8];
-    const __m128d step = _mm_set_pd(m[1] * spacing, m[0] * spacing);
-    const double dw = m[2] * spacing;
-    double *out = &dst[0].x;
-    if (!(M.flags & kMatrixPerspective)) {
-        for (int i = 0; i < n; ++i, out += 2) {
-            _mm_storeu_pd(out, p);
-            p = _mm_add_pd(p, step);
+    RowWalk walk = StartRow(M, src[0], src[n - 1], n);
+    WalkRows<1>(&dst, &walk, n, (M.flags & kMatrixPerspective) != 0);
+}
+
+void MapMatrixRows(Vec2 *pts, size_t stride, const Matrix3 &M, int32_t y, int rows, int n) {
+    if (n <= 0) return;
+    const bool perspective = (M.flags & kMatrixPerspective) != 0;
+    constexpr int kSideBySide = 4;
+    int r = 0;
+    for (; r < rows; r += kSideBySide) {
+        const int count = std::min(kSideBySide, rows - r);
+        Vec2 *lines[kSideBySide];
+        RowWalk walks[kSideBySide];
+        for (int k = 0; k < count; ++k) {
+            lines[k] = pts + static_cast<size_t>(r + k) * stride;
+            const double row = static_cast<double>(y + r + k);
+            walks[k] = StartRow(M, {0, row}, {static_cast<double>(n - 1), row}, n);
         }
-        return;
-    }
-    for (int i = 0; i < n; ++i, out += 2) {
-        _mm_storeu_pd(out, w != 0 ? _mm_div_pd(p, _mm_set1_pd(w)) : p);
-        p = _mm_add_pd(p, step);
-        w += dw;
+        if (count == kSideBySide)
+            WalkRows<kSideBySide>(lines, walks, n, perspective);
+        else
+            for (int k = 0; k < count; ++k)
+                WalkRows<1>(lines + k, walks + k, n, perspective);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effects/warp/samplers.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -208,18 +209,22 @@ TEST(MatrixWarpsGolden, EveryRowAtEveryQuality) {
         "X4Corner -0.9 -0.55 0.75 -0.62 0.95 0.5 -0.7 0.6 0.8 2",
         "Xform 0.8 0.25 0 -0.25 0.8 0 0.1 -0.05 1 0 2",
         "Xform 1 0.1 0.3 0.1 1 0.2 0 0 1 0 1"};
-    for (const std::string &command : commands)
-        for (const char *quality : {"0", "1", "2"}) {
-            const std::string text = command + " " + quality;
-            const std::string sum = Checksum(RunEffect(text, {&in}, w, h).output);
-            EXPECT_EQ(golden.Expect(GoldenKey(text), sum), sum) << text;
-        }
     const std::string resize =
         "ResizeX4Corner [96 80] -0.9 -0.55 0.75 -0.62 0.95 0.5 -0.7 0.6 0 1 ";
-    for (const char *quality : {"0", "1", "2"}) {
-        const std::string text = resize + quality;
-        const std::string sum = Checksum(RunEffect(text, {&in}, w, h, 96, 80).output);
-        EXPECT_EQ(golden.Expect(GoldenKey(text), sum), sum) << text;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        const std::string at = std::string(" at ") + std::string(CpuLevelName(level));
+        for (const std::string &command : commands)
+            for (const char *quality : {"0", "1", "2"}) {
+                const std::string text = command + " " + quality;
+                const std::string sum = Checksum(RunEffect(text, {&in}, w, h).output);
+                EXPECT_EQ(golden.Expect(GoldenKey(text), sum), sum) << text << at;
+            }
+        for (const char *quality : {"0", "1", "2"}) {
+            const std::string text = resize + quality;
+            const std::string sum = Checksum(RunEffect(text, {&in}, w, h, 96, 80).output);
+            EXPECT_EQ(golden.Expect(GoldenKey(text), sum), sum) << text << at;
+        }
     }
 }
 

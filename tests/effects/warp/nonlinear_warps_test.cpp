@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "effects/warp/closed_form.h"
+#include "support/cpu_levels.h"
 #include "support/frames.h"
 
 namespace kve::test {
@@ -391,13 +392,17 @@ TEST(NonlinearWarpsGolden, EveryRowAtEveryQuality) {
     constexpr int32_t w = 128, h = 96;
     Frame in = PictureFrame(w, h, 1), luma = PictureFrame(w, h, 2);
     GoldenFile golden("nonlinear_warps.txt");
-    for (const std::string &command : GoldenCommands())
-        for (const char *tiling : {"0", "1"})
-            for (const char *quality : kSamplingQualities) {
-                const std::string text = command + " " + tiling + " " + quality;
-                const std::string sum = Checksum(RunEffect(text, {&in, &luma}, w, h).output);
-                EXPECT_EQ(golden.Expect(GoldenKey(text), sum), sum) << text;
-            }
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        const std::string at = std::string(" at ") + std::string(CpuLevelName(level));
+        for (const std::string &command : GoldenCommands())
+            for (const char *tiling : {"0", "1"})
+                for (const char *quality : kSamplingQualities) {
+                    const std::string text = command + " " + tiling + " " + quality;
+                    const std::string sum = Checksum(RunEffect(text, {&in, &luma}, w, h).output);
+                    EXPECT_EQ(golden.Expect(GoldenKey(text), sum), sum) << text << at;
+                }
+    }
 }
 
 // A small odd-sized frame at every quality and tiling mode (tiling 2 repeats).
@@ -406,16 +411,20 @@ TEST(NonlinearWarpsGolden, SmallFrameEveryTiling) {
     Frame in = PictureFrame(w, h, 3), luma = NoiseFrame(w, h, 4);
     const Frame empty(in.size(), 0);
     GoldenFile golden("nonlinear_warps.txt");
-    for (const std::string &command : GoldenCommands())
-        for (const char *tiling : {"0", "1", "2"}) {
-            const std::string base = command + " " + tiling + " ";
-            EXPECT_EQ(RunEffect(base + "-1", {&in, &luma}, w, h).output, empty) << base;
-            for (const char *quality : kSamplingQualities) {
-                const std::string text = base + quality;
-                const std::string sum = Checksum(RunEffect(text, {&in, &luma}, w, h).output);
-                EXPECT_EQ(golden.Expect("small_" + GoldenKey(text), sum), sum) << text;
+    for (const CpuLevel level : LevelsToTest()) {
+        const CpuLevelCap cap(level);
+        const std::string at = std::string(" at ") + std::string(CpuLevelName(level));
+        for (const std::string &command : GoldenCommands())
+            for (const char *tiling : {"0", "1", "2"}) {
+                const std::string base = command + " " + tiling + " ";
+                EXPECT_EQ(RunEffect(base + "-1", {&in, &luma}, w, h).output, empty) << base;
+                for (const char *quality : kSamplingQualities) {
+                    const std::string text = base + quality;
+                    const std::string sum = Checksum(RunEffect(text, {&in, &luma}, w, h).output);
+                    EXPECT_EQ(golden.Expect("small_" + GoldenKey(text), sum), sum) << text << at;
+                }
             }
-        }
+    }
 }
 
 }  // namespace

@@ -248,6 +248,14 @@ inline Vec MaxU8(Vec a, Vec b) {
 inline Vec KeepAlphaOf(Vec centre, Vec median) {
     return _mm256_blendv_epi8(median, centre, _mm256_set1_epi32(0xFF));
 }
+// The two halves of a pair of blocks straddling their boundary, then a
+// byte shift within each half by one pixel.
+inline Vec LastThenFirst(Vec a, Vec b) {
+    return _mm256_alignr_epi8(b, _mm256_permute2x128_si256(a, b, 0x21), 12);
+}
+inline Vec AfterFirst(Vec a, Vec b) {
+    return _mm256_alignr_epi8(_mm256_permute2x128_si256(a, b, 0x21), a, 4);
+}
 #include "effects/filter/median_lanes.inc"
 }  // namespace avx2
 KVE_TARGET_END
@@ -271,6 +279,14 @@ inline Vec MaxU8(Vec a, Vec b) {
 // Byte 0 of every pixel (the alpha) from the centre.
 inline Vec KeepAlphaOf(Vec centre, Vec median) {
     return _mm512_mask_blend_epi8(0x1111111111111111ull, median, centre);
+}
+// The zero-masked forms: the plain ones start from an undefined vector,
+// which GCC takes for an uninitialised read.
+inline Vec LastThenFirst(Vec a, Vec b) {
+    return _mm512_maskz_alignr_epi32(0xFFFF, b, a, 15);
+}
+inline Vec AfterFirst(Vec a, Vec b) {
+    return _mm512_maskz_alignr_epi32(0xFFFF, b, a, 1);
 }
 #include "effects/filter/median_lanes.inc"
 }  // namespace avx512

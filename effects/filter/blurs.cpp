@@ -8,12 +8,13 @@
 // Radii and lengths are in half frame widths on both axes and are capped at
 // 255 pixels. Pixels beyond a line are the line's end pixel (edge mode 1),
 // its reflection without repeating the end (mode 2), or a 0 word (any other
-// mode). Each pass runs under the blur driver: rows of the input into scratch
-// frame A, columns of A into scratch frame B, then B into the output; an
-// output that is the input frame is therefore written only in the last pass.
-// Both scratch frames are stored by rows, and the column pass works across
-// whole rows (each of its W calls computes its share of the rows), so memory
-// is read and written in order.
+// mode). Each pass runs under the blur driver: rows of the input into a
+// scratch frame, stored by rows, then its columns filtered straight into the
+// output rows, one output row per call of the last pass, across whole rows so
+// memory is read and written in order. The calls of the middle pass only set
+// up the column filter: a second scratch frame and a copy of it into the output
+// would give the same words. An output that is the input frame is written
+// only in the last pass, after the first has read all of it.
 //
 // Sums run over the window in ascending position, channel by channel in
 // doubles, and round with halves away from zero. The fast lines read a padded
@@ -61,7 +62,7 @@ BlurState &StateOf(const ArgBlock &in) {
 }
 
 // The driver's storage, found by the line op through the argument block.
-enum DriverSlot { kFrameA = 0, kFrameB = 1, kWork = 2 };
+enum DriverSlot { kFrameA = 0, kWork = 1 };
 
 // An extent in pixels capped to +-255; NaN counts as 0.
 double CapExtent(double e) {
@@ -286,20 +287,24 @@ size_t BlurWorkDoubles(int32_t n) {
     return (static_cast<size_t>(std::max(n, 0)) + 2 * kMaxExtent) * 4;
 }
 
+Pixel BlurPointReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                         int32_t i) {
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int32_t o = line.lo; o <= line.hi; ++o) {
+        const double w = line.weight[o - line.lo];
+        const Pixel p = EdgePixel(src, srcStride, n, int64_t{i} + o, line.edge);
+        sum[0] += w * AlphaOf(p);
+        sum[1] += w * RedOf(p);
+        sum[2] += w * GreenOf(p);
+        sum[3] += w * BlueOf(p);
+    }
+    return RoundedPixel(sum);
+}
+
 void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
                        Pixel *dst, size_t dstStride) {
-    for (int32_t i = 0; i < n; ++i) {
-        double sum[4] = {0.0, 0.0, 0.0, 0.0};
-        for (int32_t o = line.lo; o <= line.hi; ++o) {
-            const double w = line.weight[o - line.lo];
-            const Pixel p = EdgePixel(src, srcStride, n, int64_t{i} + o, line.edge);
-            sum[0] += w * AlphaOf(p);
-            sum[1] += w * RedOf(p);
-            sum[2] += w * GreenOf(p);
-            sum[3] += w * BlueOf(p);
-        }
-        dst[static_cast<size_t>(i) * dstStride] = RoundedPixel(sum);
-    }
+    for (int32_t i = 0; i < n; ++i)
+        dst[static_cast<size_t>(i) * dstStride] = BlurPointReference(line, src, srcStride, n, i);
 }
 
 void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
@@ -452,7 +457,7 @@ using BoxColumnRowFn = void (*)(int32_t count, int32_t *sums, const Pixel *leavi
 // Box: per-column running sums carried down the frame (and from one call to
 // the next while rows are asked for in order), a row at a time by `step`.
 void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t height, int32_t y0,
-                int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work, BoxColumnRowFn step) {
+                int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work, BoxColumnRowFn step) {
     const int32_t count = 2 * r + 1;
     auto row = [&](int64_t j) {
         const int64_t k = EdgeIndex(height, j, edge);
@@ -469,8 +474,8 @@ void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t 
                         sums[x * 4 + c] += static_cast<int32_t>(src[x] >> (8 * c) & 0xFF);
             }
         }
-        step(count, sums, row(int64_t{y} - r), row(int64_t{y} + r + 1), RowPtr(b, y, width), 0,
-             width);
+        step(count, sums, row(int64_t{y} - r), row(int64_t{y} + r + 1), RowPtr(dst, y - y0, width),
+             0, width);
         sumsRow = y + 1;
     }
 }
@@ -479,7 +484,7 @@ void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t 
 // of columns short enough for their sums to stay in the nearest cache. Every
 // pixel's sum is built in the reference's order.
 void WeightedColumns(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, const BlurWork &work) {
+                     int32_t y0, int32_t y1, Pixel *out, const BlurWork &work) {
     const int32_t taps = line.hi - line.lo + 1;
     const Pixel *rows[2 * kMaxExtent + 1];
     double *acc = work.line;
@@ -488,7 +493,7 @@ void WeightedColumns(const BlurLine &line, const Pixel *a, int32_t width, int32_
             const int64_t k = EdgeIndex(height, int64_t{y} + line.lo + t, line.edge);
             rows[t] = k < 0 ? work.zeros : RowPtr(a, static_cast<int32_t>(k), width);
         }
-        Pixel *dst = RowPtr(b, y, width);
+        Pixel *dst = RowPtr(out, y - y0, width);
         for (int32_t x0 = 0; x0 < width; x0 += kColumnStrip) {
             const int32_t n = std::min(kColumnStrip, width - x0);
             std::fill(acc, acc + static_cast<size_t>(n) * 4, 0.0);
@@ -549,32 +554,33 @@ size_t BlurColumnsLineDoubles() {
 namespace {
 
 void BlurColumnsWith(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work,
+                     int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work,
                      BoxColumnRowFn boxRow) {
     if (width <= 0 || y0 >= y1) return;
     if (IsCopy(line)) {
-        std::memcpy(RowPtr(b, y0, width), RowPtr(a, y0, width),
+        std::memcpy(dst, RowPtr(a, y0, width),
                     static_cast<size_t>(y1 - y0) * static_cast<size_t>(width) * sizeof(Pixel));
         return;
     }
     std::fill(work.zeros, work.zeros + width, Pixel{0});
     if (line.boxRadius > 0)
-        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, b, sumsRow, work, boxRow);
+        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, dst, sumsRow, work,
+                   boxRow);
     else
-        WeightedColumns(line, a, width, height, y0, y1, b, work);
+        WeightedColumns(line, a, width, height, y0, y1, dst, work);
 }
 
 }  // namespace
 
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, b, sumsRow, work, BoxColumnRow);
+                       int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
+    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRow);
 }
 
 #if defined(__x86_64__)
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, b, sumsRow, work, BoxColumnRowAvx2);
+                     int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
+    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx2);
 }
 #endif
 
@@ -586,27 +592,23 @@ void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const Outp
     const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
     if (width <= 0 || height <= 0 || !images[0] || !outputs[0]) return;
     const uint64_t words = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    const bool fits = words <= std::numeric_limits<size_t>::max() / 2 / sizeof(Pixel);
-    // A and B in one block: one allocation to fail, and one large block the
-    // allocator tends to keep for the next call rather than map fresh
-    // (zero-filled) pages every time.
-    std::unique_ptr<Pixel[]> frames, zeros;
+    const bool fits = words <= std::numeric_limits<size_t>::max() / sizeof(Pixel);
+    std::unique_ptr<Pixel[]> frame, zeros;
     std::unique_ptr<double[]> line;
     std::unique_ptr<int32_t[]> sums;
     if (fits) {
-        frames.reset(new (std::nothrow) Pixel[2 * words]);
+        frame.reset(new (std::nothrow) Pixel[words]);
         line.reset(new (std::nothrow) double[std::max(BlurWorkDoubles(std::max(width, height)),
                                                       BlurColumnsLineDoubles())]);
         sums.reset(new (std::nothrow) int32_t[static_cast<size_t>(width) * 4]);
         zeros.reset(new (std::nothrow) Pixel[static_cast<size_t>(width)]);
     }
-    if (!frames || !line || !sums || !zeros) {
+    if (!frame || !line || !sums || !zeros) {
         Diag_Message("<Blur> temp buffer allocation failure");
         return;
     }
     BlurWork work{line.get(), sums.get(), zeros.get()};
-    in.driverSlots[kFrameA] = frames.get();
-    in.driverSlots[kFrameB] = frames.get() + words;
+    in.driverSlots[kFrameA] = frame.get();
     in.driverSlots[kWork] = &work;
 
     const int64_t total64 = int64_t{width} + 2 * int64_t{height};
@@ -659,7 +661,6 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
     if (first) s.pass = first;
     const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
     auto *a = static_cast<Pixel *>(in.driverSlots[kFrameA]);
-    auto *b = static_cast<Pixel *>(in.driverSlots[kFrameB]);
     const BlurWork &work = *static_cast<const BlurWork *>(in.driverSlots[kWork]);
     const int32_t edge = in.ints[0];
     switch (s.pass) {
@@ -674,17 +675,11 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
                 BuildBlurLine(s.line, filterIndex, extents(in).down, symmetric, edge);
                 s.sumsRow = -1;
             }
-            if (i >= width) return;
-            // Column i's call computes its share of the rows, all the columns
-            // of each row at once; the last call finishes the frame.
-            FilterRowSets().Pick().blurColumns(
-                s.line, a, width, height, static_cast<int32_t>(int64_t{i} * height / width),
-                static_cast<int32_t>((int64_t{i} + 1) * height / width), b, s.sumsRow, work);
             break;
         case 3:
             if (i >= height) return;
-            std::memcpy(outLines[0], RowPtr(b, i, width),
-                        static_cast<size_t>(width) * sizeof(Pixel));
+            FilterRowSets().Pick().blurColumns(s.line, a, width, height, i, i + 1, outLines[0],
+                                               s.sumsRow, work);
             break;
         default:
             break;

@@ -143,8 +143,8 @@ void OutlierRowFast(MedianShape shape, OutlierTest test, const Pixel *frame, int
 
 // ---- blurs.cpp ---------------------------------------------------------------
 
-// Three passes through two scratch frames: rows into A, columns of A into B,
-// rows of B into the output.
+// Three passes of calls: rows of the input into a scratch frame, a pass
+// that sets up the column filter, then the output rows.
 void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
                 ArgBlock &out);
 
@@ -175,6 +175,9 @@ void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetri
 size_t BlurWorkDoubles(int32_t n);
 void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
                        Pixel *dst, size_t dstStride);
+// The reference's output at position i alone.
+Pixel BlurPointReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                         int32_t i);
 void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
 // The same with a box along a line stored in order two pixels at a time
@@ -183,8 +186,8 @@ void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int3
                   size_t dstStride, double *work);
 
 // The column pass computed across rows: rows y0 .. y1 - 1 of the vertical
-// filtering of `a` (width x height, stored by rows) into `b`, the words
-// BlurLineReference gives column by column. A box carries its running sums
+// filtering of `a` (width x height, stored by rows) into `dst` (row y0
+// first, width apart), the words BlurLineReference gives column by column. A box carries its running sums
 // from one call to the next in `work.sums` while `sumsRow` names the row they
 // are for (-1 to start afresh).
 constexpr int32_t kColumnStrip = 256;
@@ -195,10 +198,10 @@ struct BlurWork {
 };
 size_t BlurColumnsLineDoubles();
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+                       int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 // The same with the box's rows four pixels at a time (AVX2 CPUs only).
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+                     int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 
 // The filters' rows at one CPU level: the plain references at the scalar
 // level, the SSE2 rows from SSE2 up. Each entry takes the fast rows'
@@ -216,7 +219,7 @@ struct FilterRows {
     void (*blurLine)(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
                      Pixel *dst, size_t dstStride, double *work);
     void (*blurColumns)(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                        int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 };
 const CpuRows<FilterRows> &FilterRowSets();
 

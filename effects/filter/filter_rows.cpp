@@ -26,14 +26,12 @@ void BlurLinePlain(const BlurLine &line, const Pixel *src, size_t srcStride, int
                    size_t dstStride, double *) {
     BlurLineReference(line, src, srcStride, n, dst, dstStride);
 }
-// The column pass column by column: the call that starts at row 0 filters
-// every column whole, the later calls of the pass find their rows done.
+// The column pass pixel by pixel, each the reference's sum down its column.
 void BlurColumnsPlain(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                      int32_t y0, int32_t, Pixel *b, int32_t &, const BlurWork &) {
-    if (y0 != 0) return;
-    for (int32_t x = 0; x < width; ++x)
-        BlurLineReference(line, a + x, static_cast<size_t>(width), height, b + x,
-                          static_cast<size_t>(width));
+                      int32_t y0, int32_t y1, Pixel *dst, int32_t &, const BlurWork &) {
+    for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            *dst++ = BlurPointReference(line, a + x, static_cast<size_t>(width), height, y);
 }
 
 constexpr FilterRows kPlain = {KernelFixedPointPlain, KernelDoublesPlain,  EmbossPlain,

@@ -272,11 +272,11 @@ void ExpectColumnPassMatches(BlurColumnsRow columns, const BlurLine &line, int32
     Frame got(w * h + 4, kGuard);
     int32_t sumsRow = -1;
     for (int32_t y = 0, step = 1; y < h; y += step, step = step % 3 + 1)
-        columns(line, a.data(), w, h, y, std::min(h, y + step), got.data(), sumsRow, work);
+        columns(line, a.data(), w, h, y, std::min(h, y + step), got.data() + y * w, sumsRow, work);
     ASSERT_EQ(got, expect) << "size " << w << "x" << h;
     Frame again(w * h + 4, kGuard);
     for (int32_t y = h - 1; y >= 0; --y)
-        columns(line, a.data(), w, h, y, y + 1, again.data(), sumsRow, work);
+        columns(line, a.data(), w, h, y, y + 1, again.data() + y * w, sumsRow, work);
     ASSERT_EQ(again, expect) << "backwards, size " << w << "x" << h;
 }
 

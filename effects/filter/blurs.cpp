@@ -378,6 +378,102 @@ void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int3
     }
     BlurLineFast(line, src, srcStride, n, dst, dstStride, work);
 }
+
+namespace {
+
+// The widest box whose sums of byte channels fit 16 bits: 255 * 255.
+constexpr int32_t kWideBoxMaxRadius = 127;
+
+// Masks of every lane: the masked forms of the AVX-512 conversions start from
+// zeros where the plain ones start from an undefined vector, which GCC takes
+// for an uninitialised read.
+constexpr __mmask16 kAll16 = 0xFFFF;
+
+KVE_TARGET_AVX512_BEGIN
+// Eight 64-bit lanes moved up by `lanes`, zeros shifted in.
+template <int kLanes>
+inline __m512i LanesUp(__m512i v) {
+    return _mm512_maskz_alignr_epi64(0xFF, v, _mm512_setzero_si512(), 8 - kLanes);
+}
+
+// BoxDivisor's truncated means of sixteen sums (four pixels), saturated to
+// bytes as Mean's packs saturate them.
+inline __m128i MeansOfFour(__m512i sums, __m512 inverse, __m512i bias) {
+    const __m512i numerator = _mm512_add_epi32(_mm512_add_epi32(sums, sums), bias);
+    return _mm512_maskz_cvtusepi32_epi8(
+        kAll16, _mm512_maskz_cvttps_epi32(
+                    kAll16, _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(kAll16, numerator), inverse)));
+}
+
+// BoxLine eight pixels at a time inside a line stored in order, for radii
+// whose sums fit 16-bit lanes (each pixel's channels in one 64-bit lane). The
+// running sums of a block are the sum before it plus the prefix sums of the
+// block's entering-minus-leaving differences, taken in three shifted adds;
+// the ends of the line, where the window leaves it, step one pixel at a time.
+void BoxLineAvx512(int32_t r, int32_t edge, const Pixel *src, int32_t n, Pixel *dst) {
+    const BoxDivisor divisor(2 * r + 1);
+    const __m512 inverse = _mm512_set1_ps(_mm_cvtss_f32(divisor.inverse));
+    const __m512i bias = _mm512_set1_epi32(2 * r + 1);
+    auto lanes = [&](int64_t j) {
+        return _mm_cvtepu8_epi32(
+            _mm_cvtsi32_si128(static_cast<int>(LinePixel(src, 1, n, j, edge))));
+    };
+    __m128i sum = _mm_setzero_si128();
+    for (int64_t j = -r; j <= r; ++j)
+        sum = _mm_add_epi32(sum, lanes(j));
+    // Writes pixel i and moves the sums on to pixel i + 1.
+    auto step = [&](int64_t i) {
+        dst[i] = divisor.Mean(sum);
+        sum = _mm_add_epi32(sum, _mm_sub_epi32(lanes(i + r + 1), lanes(i - r)));
+    };
+    int64_t i = 0;
+    for (; i < std::min<int64_t>(r, n); ++i)
+        step(i);
+    if (i + r + 8 < n) {
+        __m512i carry = _mm512_set1_epi64(_mm_cvtsi128_si64(_mm_packus_epi32(sum, sum)));
+        const __m512i last = _mm512_set1_epi64(7);
+        for (; i + r + 8 < n; i += 8) {
+            const __m512i entering = _mm512_maskz_cvtepu8_epi16(
+                ~__mmask32{0},
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i + r + 1)));
+            const __m512i leaving = _mm512_maskz_cvtepu8_epi16(
+                ~__mmask32{0}, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i - r)));
+            const __m512i d = _mm512_sub_epi16(entering, leaving);
+            __m512i prefix = _mm512_add_epi16(d, LanesUp<1>(d));
+            prefix = _mm512_add_epi16(prefix, LanesUp<2>(prefix));
+            prefix = _mm512_add_epi16(prefix, LanesUp<4>(prefix));
+            const __m512i sums = _mm512_add_epi16(carry, _mm512_sub_epi16(prefix, d));
+            carry = _mm512_add_epi16(carry, _mm512_maskz_permutexvar_epi64(0xFF, last, prefix));
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i *>(dst + i),
+                MeansOfFour(_mm512_maskz_cvtepu16_epi32(
+                                kAll16, _mm512_maskz_extracti64x4_epi64(0xFF, sums, 0)),
+                            inverse, bias));
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i *>(dst + i + 4),
+                MeansOfFour(_mm512_maskz_cvtepu16_epi32(
+                                kAll16, _mm512_maskz_extracti64x4_epi64(0xFF, sums, 1)),
+                            inverse, bias));
+        }
+        sum = _mm_cvtepu16_epi32(_mm512_maskz_extracti32x4_epi32(0xF, carry, 0));
+    }
+    for (; i + 1 < n; ++i)
+        step(i);
+    if (i < n) dst[i] = divisor.Mean(sum);
+}
+KVE_TARGET_END
+
+}  // namespace
+
+void BlurLineAvx512(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                    size_t dstStride, double *work) {
+    if (n > 0 && line.boxRadius > 0 && line.boxRadius <= kWideBoxMaxRadius && srcStride == 1 &&
+        dstStride == 1) {
+        BoxLineAvx512(line.boxRadius, line.edge, src, n, dst);
+        return;
+    }
+    BlurLineAvx2(line, src, srcStride, n, dst, dstStride, work);
+}
 #endif
 
 // ---- the column pass, across rows ------------------------------------------------------
@@ -457,7 +553,8 @@ using BoxColumnRowFn = void (*)(int32_t count, int32_t *sums, const Pixel *leavi
 // Box: per-column running sums carried down the frame (and from one call to
 // the next while rows are asked for in order), a row at a time by `step`.
 void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t height, int32_t y0,
-                int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work, BoxColumnRowFn step) {
+                int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work,
+                BoxColumnRowFn step) {
     const int32_t count = 2 * r + 1;
     auto row = [&](int64_t j) {
         const int64_t k = EdgeIndex(height, j, edge);
@@ -564,8 +661,7 @@ void BlurColumnsWith(const BlurLine &line, const Pixel *a, int32_t width, int32_
     }
     std::fill(work.zeros, work.zeros + width, Pixel{0});
     if (line.boxRadius > 0)
-        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, dst, sumsRow, work,
-                   boxRow);
+        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, dst, sumsRow, work, boxRow);
     else
         WeightedColumns(line, a, width, height, y0, y1, dst, work);
 }

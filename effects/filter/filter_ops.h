@@ -184,12 +184,16 @@ void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int3
 // (AVX2 CPUs only).
 void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
+// The same with a box of radius up to 127 eight pixels at a time (AVX-512
+// CPUs only).
+void BlurLineAvx512(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                    size_t dstStride, double *work);
 
 // The column pass computed across rows: rows y0 .. y1 - 1 of the vertical
 // filtering of `a` (width x height, stored by rows) into `dst` (row y0
-// first, width apart), the words BlurLineReference gives column by column. A box carries its running sums
-// from one call to the next in `work.sums` while `sumsRow` names the row they
-// are for (-1 to start afresh).
+// first, width apart), the words BlurLineReference gives column by column. A box carries its
+// running sums from one call to the next in `work.sums` while `sumsRow` names the row they are for
+// (-1 to start afresh).
 constexpr int32_t kColumnStrip = 256;
 struct BlurWork {
     double *line;   // BlurWorkDoubles(max(W, H)) and BlurColumnsLineDoubles()

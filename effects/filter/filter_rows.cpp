@@ -44,7 +44,7 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
 constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,  MedianRowAvx2,
                               OutlierRowFast,      BlurLineAvx2,     BlurColumnsAvx2};
 constexpr FilterRows kAvx512 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
-                                MedianRowAvx512,     OutlierRowFast,   BlurLineAvx2,
+                                MedianRowAvx512,     OutlierRowFast,   BlurLineAvx512,
                                 BlurColumnsAvx2};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else

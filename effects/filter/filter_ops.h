@@ -93,6 +93,18 @@ size_t KernelCacheDoubles(int32_t width);
 // The same words in double lanes, for any kernel.
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &cache);
+#if defined(__x86_64__)
+// The fixed-point and double rows eight and sixteen pixels, one and two
+// pixels at a time.
+void KernelRowFixedPointAvx2(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                             int32_t width, int32_t height, int32_t y, Pixel *dst);
+void KernelRowFixedPointAvx512(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                               int32_t width, int32_t height, int32_t y, Pixel *dst);
+void KernelRowDoublesAvx2(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                          int32_t y, Pixel *dst, KernelRowCache &cache);
+void KernelRowDoublesAvx512(const KernelWindow &k, const Pixel *frame, int32_t width,
+                            int32_t height, int32_t y, Pixel *dst, KernelRowCache &cache);
+#endif
 
 // Emboss: the two weighted kernels, the level and the colour flag.
 struct EmbossKernels {

@@ -41,10 +41,15 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
                               MedianRowFast,       OutlierRowFast,   BlurLineFast,
                               BlurColumnsAcross};
 #if defined(__x86_64__)
-constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,  MedianRowAvx2,
-                              OutlierRowFast,      BlurLineAvx2,     BlurColumnsAvx2};
-constexpr FilterRows kAvx512 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
-                                MedianRowAvx512,     OutlierRowFast,   BlurLineAvx512,
+constexpr FilterRows kAvx2 = {KernelRowFixedPointAvx2, KernelRowDoublesAvx2, EmbossRowFast,
+                              MedianRowAvx2,           OutlierRowFast,       BlurLineAvx2,
+                              BlurColumnsAvx2};
+constexpr FilterRows kAvx512 = {KernelRowFixedPointAvx512,
+                                KernelRowDoublesAvx512,
+                                EmbossRowFast,
+                                MedianRowAvx512,
+                                OutlierRowFast,
+                                BlurLineAvx512,
                                 BlurColumnsAvx2};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else

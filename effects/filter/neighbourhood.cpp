@@ -22,7 +22,9 @@
 #include <memory>
 #include <string>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -344,38 +346,131 @@ const double *CachedRow(KernelRowCache &cache, const Pixel *frame, int32_t width
 }  // namespace
 
 #if defined(__SSE2__)
+namespace {
+
+// The non-zero taps of a kernel in the reference's order, each with the
+// address of its column 0 in its cached window row. Zero taps are left out:
+// with finite channel values their products are zeros, and adding a zero
+// changes no sum (at most the sign of a zero sum, which rounds to 0 either
+// way).
+struct DoubleTaps {
+    double weight[16];
+    const double *source[16];
+    int32_t used;
+};
+
+DoubleTaps DoubleTapsOf(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, KernelRowCache &cache) {
+    const int64_t top = int64_t{y} - k.kh / 2;
+    const int32_t left = k.kw / 2;
+    DoubleTaps d{};
+    for (int32_t i = 0; i < k.kh; ++i) {
+        const double *row = CachedRow(cache, frame, width, Clamp(top + i, height)) - left * 4;
+        for (int32_t j = 0; j < k.kw; ++j) {
+            const double t = k.taps[i * k.kw + j];
+            if (t == 0.0) continue;
+            d.weight[d.used] = t;
+            d.source[d.used++] = row + j * 4;
+        }
+    }
+    return d;
+}
+
+}  // namespace
+
 // Two channels per double vector, summed tap by tap in the reference's order
 // with separate multiplies and adds, so every lane is the reference's sum.
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &cache) {
-    const double *rows[16];
-    const int64_t top = int64_t{y} - k.kh / 2;
-    const int32_t left = k.kw / 2;
-    for (int32_t i = 0; i < k.kh; ++i)
-        rows[i] = CachedRow(cache, frame, width, Clamp(top + i, height)) - left * 4;
-    // Zero taps are left out: with finite channel values their products are
-    // zeros, and adding a zero changes no sum (at most the sign of a zero
-    // sum, which rounds to 0 either way). The others keep their order.
+    const DoubleTaps d = DoubleTapsOf(k, frame, width, height, y, cache);
     __m128d taps[16];
-    const double *sources[16];
-    int32_t used = 0;
-    for (int32_t i = 0; i < k.kh; ++i)
-        for (int32_t j = 0; j < k.kw; ++j) {
-            const double t = k.taps[i * k.kw + j];
-            if (t == 0.0) continue;
-            taps[used] = _mm_set1_pd(t);
-            sources[used++] = rows[i] + j * 4;
-        }
+    for (int32_t t = 0; t < d.used; ++t)
+        taps[t] = _mm_set1_pd(d.weight[t]);
     for (int32_t x = 0; x < width; ++x) {
         __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t t = 0; t < used; ++t) {
-            const double *p = sources[t] + static_cast<size_t>(x) * 4;
+        for (int32_t t = 0; t < d.used; ++t) {
+            const double *p = d.source[t] + static_cast<size_t>(x) * 4;
             ar = _mm_add_pd(ar, _mm_mul_pd(taps[t], _mm_loadu_pd(p)));
             gb = _mm_add_pd(gb, _mm_mul_pd(taps[t], _mm_loadu_pd(p + 2)));
         }
         dst[x] = PackRoundedLanes(ar, gb);
     }
 }
+
+namespace {
+
+// The non-zero taps of a kernel in the reference's order, each with its
+// window row and column offset (zero taps change no sum, as in DoubleTaps).
+struct PixelTaps {
+    double weight[16];
+    const Pixel *source[16];
+    int32_t offset[16];
+    int32_t used;
+    int32_t left, right;  // the window's reach either side of its column
+};
+
+PixelTaps PixelTapsOf(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                      int32_t y) {
+    const Pixel *rows[16];
+    WindowRows(k, frame, width, height, y, rows);
+    PixelTaps f{};
+    f.left = k.kw / 2;
+    f.right = k.kw - 1 - f.left;
+    for (int32_t i = 0; i < k.kh; ++i)
+        for (int32_t j = 0; j < k.kw; ++j) {
+            const double t = k.taps[i * k.kw + j];
+            if (t == 0.0) continue;
+            f.weight[f.used] = t;
+            f.offset[f.used] = j - f.left;
+            f.source[f.used++] = rows[i];
+        }
+    return f;
+}
+
+// A tap scaled to the whole 16-bit number of a fixed-point shift.
+int16_t FixedWeight(double tap, int32_t shift) {
+    return static_cast<int16_t>(tap * (1 << shift));
+}
+
+// Non-negative after the max; adding at most 128 to 32767 stays within 16
+// unsigned bits, and the logical shift reads it so.
+inline __m128i FinishFixedPoint(__m128i sum, int32_t shift) {
+    const __m128i half = _mm_set1_epi16(static_cast<int16_t>(shift > 0 ? 1 << (shift - 1) : 0));
+    return _mm_srl_epi16(_mm_add_epi16(_mm_max_epi16(sum, _mm_setzero_si128()), half),
+                         _mm_cvtsi32_si128(shift));
+}
+
+// A column whose window leaves the frame: the same sums for one pixel, its
+// columns clamped.
+Pixel FixedPointEdgePixel(const PixelTaps &f, int32_t shift, int32_t width, int32_t x) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sum = zero;
+    for (int32_t t = 0; t < f.used; ++t) {
+        const Pixel p = f.source[t][Clamp(int64_t{x} + f.offset[t], width)];
+        const __m128i v = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero);
+        sum =
+            _mm_add_epi16(sum, _mm_mullo_epi16(v, _mm_set1_epi16(FixedWeight(f.weight[t], shift))));
+    }
+    return static_cast<Pixel>(
+        _mm_cvtsi128_si32(_mm_packus_epi16(FinishFixedPoint(sum, shift), zero)));
+}
+
+// The same for the double sums, two channels per vector in the tap order.
+Pixel DoublesEdgePixel(const PixelTaps &f, int32_t width, int32_t x) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+    for (int32_t t = 0; t < f.used; ++t) {
+        const Pixel p = f.source[t][Clamp(int64_t{x} + f.offset[t], width)];
+        const __m128i v = _mm_unpacklo_epi16(
+            _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero), zero);
+        const __m128d tap = _mm_set1_pd(f.weight[t]);
+        ar = _mm_add_pd(ar, _mm_mul_pd(tap, _mm_cvtepi32_pd(v)));
+        gb = _mm_add_pd(gb, _mm_mul_pd(tap, _mm_cvtepi32_pd(_mm_srli_si128(v, 8))));
+    }
+    return PackRoundedLanes(ar, gb);
+}
+
+}  // namespace
 
 // Two pixels per 16-bit vector (eight channels). The taps scaled by 2^shift
 // are whole and 255 times the sum of their sizes fits 15 bits, so the
@@ -385,59 +480,188 @@ void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, 
 // packus clamps to 255 as PackPixel does.
 void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *frame, int32_t width,
                          int32_t height, int32_t y, Pixel *dst) {
-    const Pixel *rows[16];
-    WindowRows(k, frame, width, height, y, rows);
-    const int32_t left = k.kw / 2, right = k.kw - 1 - left;
-    // Only the non-zero taps: integer sums do not depend on their order.
+    const PixelTaps f = PixelTapsOf(k, frame, width, height, y);
     __m128i taps[16];
-    const Pixel *sources[16];
-    int32_t offsets[16];
-    int32_t used = 0;
-    for (int32_t i = 0; i < k.kh; ++i)
-        for (int32_t j = 0; j < k.kw; ++j) {
-            const auto t = static_cast<int16_t>(k.taps[i * k.kw + j] * (1 << shift));
-            if (t == 0) continue;
-            taps[used] = _mm_set1_epi16(t);
-            offsets[used] = j - left;
-            sources[used++] = rows[i];
-        }
+    for (int32_t t = 0; t < f.used; ++t)
+        taps[t] = _mm_set1_epi16(FixedWeight(f.weight[t], shift));
     const __m128i zero = _mm_setzero_si128();
-    const __m128i half = _mm_set1_epi16(static_cast<int16_t>(shift > 0 ? 1 << (shift - 1) : 0));
-    const __m128i count = _mm_cvtsi32_si128(shift);
-    auto finish = [&](__m128i sum) {
-        // Non-negative after the max; adding at most 128 to 32767 stays
-        // within 16 unsigned bits, and the logical shift reads it so.
-        return _mm_srl_epi16(_mm_add_epi16(_mm_max_epi16(sum, zero), half), count);
-    };
-    // A column whose window leaves the frame: the same sums for one pixel,
-    // its columns clamped.
-    auto edgePixel = [&](int32_t x) {
-        __m128i sum = zero;
-        for (int32_t t = 0; t < used; ++t) {
-            const Pixel p = sources[t][Clamp(int64_t{x} + offsets[t], width)];
-            const __m128i v = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero);
-            sum = _mm_add_epi16(sum, _mm_mullo_epi16(v, taps[t]));
-        }
-        return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(finish(sum), zero)));
-    };
     int32_t x = 0;
-    for (; x < std::min(left, width); ++x)
-        dst[x] = edgePixel(x);
-    const int32_t end = width - right;  // first column whose window passes the right edge
+    for (; x < std::min(f.left, width); ++x)
+        dst[x] = FixedPointEdgePixel(f, shift, width, x);
+    const int32_t end = width - f.right;  // first column whose window passes the right edge
     for (; x + 4 <= end; x += 4) {
         __m128i lo = zero, hi = zero;
-        for (int32_t t = 0; t < used; ++t) {
+        for (int32_t t = 0; t < f.used; ++t) {
             const __m128i p =
-                _mm_loadu_si128(reinterpret_cast<const __m128i *>(sources[t] + (x + offsets[t])));
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(f.source[t] + (x + f.offset[t])));
             lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), taps[t]));
             hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), taps[t]));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
-                         _mm_packus_epi16(finish(lo), finish(hi)));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i *>(dst + x),
+            _mm_packus_epi16(FinishFixedPoint(lo, shift), FinishFixedPoint(hi, shift)));
     }
     for (; x < width; ++x)
-        dst[x] = edgePixel(x);
+        dst[x] = FixedPointEdgePixel(f, shift, width, x);
 }
+
+#if defined(__x86_64__)
+namespace {
+
+KVE_TARGET_AVX2_BEGIN
+namespace avx2 {
+using Vec = __m256i;
+constexpr int32_t kLanes = 8;
+inline Vec Load(const Pixel *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+inline void Store(Pixel *p, Vec v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
+}
+inline Vec Zero() {
+    return _mm256_setzero_si256();
+}
+inline Vec Set16(int16_t v) {
+    return _mm256_set1_epi16(v);
+}
+inline Vec UnpackLow(Vec v) {
+    return _mm256_unpacklo_epi8(v, Zero());
+}
+inline Vec UnpackHigh(Vec v) {
+    return _mm256_unpackhi_epi8(v, Zero());
+}
+inline Vec MulAdd16(Vec sum, Vec a, Vec b) {
+    return _mm256_add_epi16(sum, _mm256_mullo_epi16(a, b));
+}
+inline Vec Finish(Vec sum, Vec half, __m128i count) {
+    return _mm256_srl_epi16(_mm256_add_epi16(_mm256_max_epi16(sum, Zero()), half), count);
+}
+inline Vec PackUs(Vec low, Vec high) {
+    return _mm256_packus_epi16(low, high);
+}
+
+// Two pixels, one per vector: their bytes are widened together.
+struct DVec {
+    __m256d first, second;
+};
+constexpr int32_t kDoublePixels = 2;
+inline DVec WidenPixels(const Pixel *p) {
+    const __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
+    return {_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)),
+            _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1))};
+}
+inline DVec SetDoubles(double v) {
+    return {_mm256_set1_pd(v), _mm256_set1_pd(v)};
+}
+inline DVec ZeroDoubles() {
+    return {_mm256_setzero_pd(), _mm256_setzero_pd()};
+}
+inline DVec AddProduct(DVec sum, DVec tap, DVec v) {
+    return {_mm256_add_pd(sum.first, _mm256_mul_pd(tap.first, v.first)),
+            _mm256_add_pd(sum.second, _mm256_mul_pd(tap.second, v.second))};
+}
+// RoundHalfAway of each lane as PackRoundedLanes takes it: clamped to
+// -1 .. 256 (a NaN lane to -1), truncated, packed with saturation.
+inline __m128i RoundedLanes(__m256d s) {
+    const __m256d positive = _mm256_cmp_pd(s, _mm256_setzero_pd(), _CMP_GT_OQ);
+    __m256d t =
+        _mm256_add_pd(s, _mm256_blendv_pd(_mm256_set1_pd(-0.5), _mm256_set1_pd(0.5), positive));
+    t = _mm256_max_pd(t, _mm256_set1_pd(-1.0));  // the second operand wins over a NaN
+    t = _mm256_min_pd(t, _mm256_set1_pd(256.0));
+    return _mm256_cvttpd_epi32(t);
+}
+inline void StoreRounded(Pixel *dst, DVec s) {
+    const __m128i v = _mm_packs_epi32(RoundedLanes(s.first), RoundedLanes(s.second));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm_packus_epi16(v, v));
+}
+#include "effects/filter/kernel_lanes.inc"
+}  // namespace avx2
+KVE_TARGET_END
+
+// The masked forms of the AVX-512 conversions start from zeros where the
+// plain ones start from an undefined vector, which GCC takes for an
+// uninitialised read.
+KVE_TARGET_AVX512_BEGIN
+namespace avx512 {
+using Vec = __m512i;
+constexpr int32_t kLanes = 16;
+inline Vec Load(const Pixel *p) {
+    return _mm512_loadu_si512(p);
+}
+inline void Store(Pixel *p, Vec v) {
+    _mm512_storeu_si512(p, v);
+}
+inline Vec Zero() {
+    return _mm512_setzero_si512();
+}
+inline Vec Set16(int16_t v) {
+    return _mm512_set1_epi16(v);
+}
+inline Vec UnpackLow(Vec v) {
+    return _mm512_unpacklo_epi8(v, Zero());
+}
+inline Vec UnpackHigh(Vec v) {
+    return _mm512_unpackhi_epi8(v, Zero());
+}
+inline Vec MulAdd16(Vec sum, Vec a, Vec b) {
+    return _mm512_add_epi16(sum, _mm512_mullo_epi16(a, b));
+}
+inline Vec Finish(Vec sum, Vec half, __m128i count) {
+    return _mm512_maskz_srl_epi16(~__mmask32{0},
+                                  _mm512_add_epi16(_mm512_max_epi16(sum, Zero()), half), count);
+}
+inline Vec PackUs(Vec low, Vec high) {
+    return _mm512_packus_epi16(low, high);
+}
+
+using DVec = __m512d;
+constexpr int32_t kDoublePixels = 2;
+// The channels of two pixels as doubles.
+inline DVec WidenPixels(const Pixel *p) {
+    return _mm512_maskz_cvtepi32_pd(
+        0xFF, _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
+}
+inline DVec SetDoubles(double v) {
+    return _mm512_set1_pd(v);
+}
+inline DVec ZeroDoubles() {
+    return _mm512_setzero_pd();
+}
+inline DVec AddProduct(DVec sum, DVec tap, DVec v) {
+    return _mm512_add_pd(sum, _mm512_mul_pd(tap, v));
+}
+inline void StoreRounded(Pixel *dst, DVec s) {
+    const __mmask8 positive = _mm512_cmp_pd_mask(s, _mm512_setzero_pd(), _CMP_GT_OQ);
+    DVec t =
+        _mm512_add_pd(s, _mm512_mask_blend_pd(positive, _mm512_set1_pd(-0.5), _mm512_set1_pd(0.5)));
+    t = _mm512_maskz_max_pd(0xFF, t, _mm512_set1_pd(-1.0));  // the second operand wins over a NaN
+    t = _mm512_maskz_min_pd(0xFF, t, _mm512_set1_pd(256.0));
+    const __m256i v = _mm256_max_epi32(_mm512_maskz_cvttpd_epi32(0xFF, t), _mm256_setzero_si256());
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm256_maskz_cvtusepi32_epi8(0xFF, v));
+}
+#include "effects/filter/kernel_lanes.inc"
+}  // namespace avx512
+KVE_TARGET_END
+
+}  // namespace
+
+void KernelRowFixedPointAvx2(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                             int32_t width, int32_t height, int32_t y, Pixel *dst) {
+    avx2::FixedPointRow(PixelTapsOf(k, frame, width, height, y), shift, width, dst);
+}
+void KernelRowFixedPointAvx512(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                               int32_t width, int32_t height, int32_t y, Pixel *dst) {
+    avx512::FixedPointRow(PixelTapsOf(k, frame, width, height, y), shift, width, dst);
+}
+void KernelRowDoublesAvx2(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                          int32_t y, Pixel *dst, KernelRowCache &) {
+    avx2::DoublesRow(PixelTapsOf(k, frame, width, height, y), width, dst);
+}
+void KernelRowDoublesAvx512(const KernelWindow &k, const Pixel *frame, int32_t width,
+                            int32_t height, int32_t y, Pixel *dst, KernelRowCache &) {
+    avx512::DoublesRow(PixelTapsOf(k, frame, width, height, y), width, dst);
+}
+#endif
 #else
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &) {

@@ -270,6 +270,7 @@ TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
         {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 1, 16, -1},
         {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 2, 8, -1},
     };
+    const std::vector<CpuLevel> levels = LevelsToTest();
     for (size_t c = 0; c < cases.size(); ++c) {
         const KernelWindow k{cases[c].taps.data(), cases[c].kw, cases[c].kh};
         const int32_t shift = KernelFixedPointShift(k);
@@ -283,13 +284,19 @@ TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
             int32_t tags[kKernelCacheRows] = {};
             KernelRowCache cache{rows.data(), tags};
             for (int32_t y = 0; y < h; ++y) {
-                Frame expect(n + 4, kGuard), doubles(n + 4, kGuard), fixed(n + 4, kGuard);
+                Frame expect(n + 4, kGuard);
                 KernelRowReference(k, frame.data(), n, h, y, expect.data());
-                KernelRowDoubles(k, frame.data(), n, h, y, doubles.data(), cache);
-                ASSERT_EQ(doubles, expect) << "kernel " << c << " width " << n << " row " << y;
-                if (shift < 0) continue;
-                KernelRowFixedPoint(k, shift, frame.data(), n, h, y, fixed.data());
-                ASSERT_EQ(fixed, expect) << "kernel " << c << " width " << n << " row " << y;
+                for (const CpuLevel level : levels) {
+                    const FilterRows &rows = FilterRowSets().For(level);
+                    Frame doubles(n + 4, kGuard), fixed(n + 4, kGuard);
+                    rows.kernelDoubles(k, frame.data(), n, h, y, doubles.data(), cache);
+                    ASSERT_EQ(doubles, expect)
+                        << CpuLevelName(level) << " kernel " << c << " width " << n << " row " << y;
+                    if (shift < 0) continue;
+                    rows.kernelFixedPoint(k, shift, frame.data(), n, h, y, fixed.data());
+                    ASSERT_EQ(fixed, expect) << CpuLevelName(level) << " fixed kernel " << c
+                                             << " width " << n << " row " << y;
+                }
             }
         }
     }

@@ -134,7 +134,7 @@ void MedianRowReference(MedianShape shape, const Pixel *frame, int32_t width, in
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
 #if defined(__x86_64__)
-// The same networks eight and sixteen pixels at a time.
+// The same networks eight and (the square) sixteen pixels at a time.
 void MedianRowAvx2(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
 void MedianRowAvx512(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
@@ -152,6 +152,13 @@ void OutlierRowReference(MedianShape shape, OutlierTest test, const Pixel *frame
                          int32_t height, int32_t y, Pixel *dst);
 void OutlierRowFast(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
                     int32_t height, int32_t y, Pixel *dst);
+#if defined(__x86_64__)
+// The same sums eight and sixteen pixels at a time.
+void OutlierRowAvx2(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                    int32_t height, int32_t y, Pixel *dst);
+void OutlierRowAvx512(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                      int32_t height, int32_t y, Pixel *dst);
+#endif
 
 // ---- blurs.cpp ---------------------------------------------------------------
 

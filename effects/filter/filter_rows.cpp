@@ -42,15 +42,11 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
                               BlurColumnsAcross};
 #if defined(__x86_64__)
 constexpr FilterRows kAvx2 = {KernelRowFixedPointAvx2, KernelRowDoublesAvx2, EmbossRowFast,
-                              MedianRowAvx2,           OutlierRowFast,       BlurLineAvx2,
+                              MedianRowAvx2,           OutlierRowAvx2,       BlurLineAvx2,
                               BlurColumnsAvx2};
-constexpr FilterRows kAvx512 = {KernelRowFixedPointAvx512,
-                                KernelRowDoublesAvx512,
-                                EmbossRowFast,
-                                MedianRowAvx512,
-                                OutlierRowFast,
-                                BlurLineAvx512,
-                                BlurColumnsAvx2};
+constexpr FilterRows kAvx512 = {
+    KernelRowFixedPointAvx512, KernelRowDoublesAvx512, EmbossRowFast,  MedianRowAvx512,
+    OutlierRowAvx512,          BlurLineAvx512,         BlurColumnsAvx2};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kSse2, kSse2}};

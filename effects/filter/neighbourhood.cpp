@@ -330,14 +330,35 @@ const double *CachedRow(KernelRowCache &cache, const Pixel *frame, int32_t width
     double *row = cache.rows + static_cast<size_t>(slot) * stride;
     if (cache.tags[slot] != r + 1) {
         const Pixel *src = RowPtr(frame, r, width);
-        for (int64_t j = -kKernelCachePad; j < int64_t{width} + kKernelCachePad; ++j) {
+        auto convert = [&](int64_t j) {
             const Pixel p = src[Clamp(j, width)];
             double *d = row + (j + kKernelCachePad) * 4;
             d[0] = AlphaOf(p);
             d[1] = RedOf(p);
             d[2] = GreenOf(p);
             d[3] = BlueOf(p);
+        };
+        int64_t j = -kKernelCachePad;
+        for (; j < 0; ++j)
+            convert(j);
+#if defined(__SSE2__)
+        // Two pixels at a time: bytes widened to 32-bit lanes, two lanes a
+        // conversion, in the pixel's byte order as above.
+        const __m128i zero = _mm_setzero_si128();
+        for (; j + 2 <= width; j += 2) {
+            const __m128i bytes = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(src + j)), zero);
+            const __m128i first = _mm_unpacklo_epi16(bytes, zero);
+            const __m128i second = _mm_unpackhi_epi16(bytes, zero);
+            double *d = row + (j + kKernelCachePad) * 4;
+            _mm_storeu_pd(d, _mm_cvtepi32_pd(first));
+            _mm_storeu_pd(d + 2, _mm_cvtepi32_pd(_mm_srli_si128(first, 8)));
+            _mm_storeu_pd(d + 4, _mm_cvtepi32_pd(second));
+            _mm_storeu_pd(d + 6, _mm_cvtepi32_pd(_mm_srli_si128(second, 8)));
         }
+#endif
+        for (; j < int64_t{width} + kKernelCachePad; ++j)
+            convert(j);
         cache.tags[slot] = r + 1;
     }
     return row + kKernelCachePad * 4;
@@ -455,21 +476,6 @@ Pixel FixedPointEdgePixel(const PixelTaps &f, int32_t shift, int32_t width, int3
         _mm_cvtsi128_si32(_mm_packus_epi16(FinishFixedPoint(sum, shift), zero)));
 }
 
-// The same for the double sums, two channels per vector in the tap order.
-Pixel DoublesEdgePixel(const PixelTaps &f, int32_t width, int32_t x) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-    for (int32_t t = 0; t < f.used; ++t) {
-        const Pixel p = f.source[t][Clamp(int64_t{x} + f.offset[t], width)];
-        const __m128i v = _mm_unpacklo_epi16(
-            _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero), zero);
-        const __m128d tap = _mm_set1_pd(f.weight[t]);
-        ar = _mm_add_pd(ar, _mm_mul_pd(tap, _mm_cvtepi32_pd(v)));
-        gb = _mm_add_pd(gb, _mm_mul_pd(tap, _mm_cvtepi32_pd(_mm_srli_si128(v, 8))));
-    }
-    return PackRoundedLanes(ar, gb);
-}
-
 }  // namespace
 
 // Two pixels per 16-bit vector (eight channels). The taps scaled by 2^shift
@@ -545,10 +551,8 @@ struct DVec {
     __m256d first, second;
 };
 constexpr int32_t kDoublePixels = 2;
-inline DVec WidenPixels(const Pixel *p) {
-    const __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
-    return {_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)),
-            _mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1))};
+inline DVec LoadDoubles(const double *p) {
+    return {_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)};
 }
 inline DVec SetDoubles(double v) {
     return {_mm256_set1_pd(v), _mm256_set1_pd(v)};
@@ -616,10 +620,8 @@ inline Vec PackUs(Vec low, Vec high) {
 
 using DVec = __m512d;
 constexpr int32_t kDoublePixels = 2;
-// The channels of two pixels as doubles.
-inline DVec WidenPixels(const Pixel *p) {
-    return _mm512_maskz_cvtepi32_pd(
-        0xFF, _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
+inline DVec LoadDoubles(const double *p) {
+    return _mm512_loadu_pd(p);
 }
 inline DVec SetDoubles(double v) {
     return _mm512_set1_pd(v);
@@ -654,12 +656,12 @@ void KernelRowFixedPointAvx512(const KernelWindow &k, int32_t shift, const Pixel
     avx512::FixedPointRow(PixelTapsOf(k, frame, width, height, y), shift, width, dst);
 }
 void KernelRowDoublesAvx2(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
-                          int32_t y, Pixel *dst, KernelRowCache &) {
-    avx2::DoublesRow(PixelTapsOf(k, frame, width, height, y), width, dst);
+                          int32_t y, Pixel *dst, KernelRowCache &cache) {
+    avx2::DoublesRow(DoubleTapsOf(k, frame, width, height, y, cache), width, dst);
 }
 void KernelRowDoublesAvx512(const KernelWindow &k, const Pixel *frame, int32_t width,
-                            int32_t height, int32_t y, Pixel *dst, KernelRowCache &) {
-    avx512::DoublesRow(PixelTapsOf(k, frame, width, height, y), width, dst);
+                            int32_t height, int32_t y, Pixel *dst, KernelRowCache &cache) {
+    avx512::DoublesRow(DoubleTapsOf(k, frame, width, height, y, cache), width, dst);
 }
 #endif
 #else
@@ -845,11 +847,12 @@ inline Pixel EmbossColourLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb
 inline Pixel EmbossGreyLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
     const int32_t ya = MonochromeLuma(PackRoundedLanes(ar1, gb1));
     const int32_t yb = MonochromeLuma(PackRoundedLanes(ar2, gb2));
-    // Clamped before truncation (NaN to 0), without branches.
-    double t = ya + r - yb;
-    t = t > 0 ? t : 0.0;
-    t = t < 255 ? t : 255.0;
-    const auto v = static_cast<int32_t>(t);
+    // Clamped before truncation (NaN to 0) by maxsd and minsd, which give
+    // t > 0 ? t : 0 and t < 255 ? t : 255 exactly: written as conditionals,
+    // the compiler branches on data that changes from pixel to pixel.
+    __m128d t = _mm_set_sd(ya + r - yb);
+    t = _mm_min_sd(_mm_max_sd(t, _mm_setzero_pd()), _mm_set_sd(255.0));
+    const int32_t v = _mm_cvttsd_si32(t);
     return static_cast<Pixel>(v) * 0x01010101u;
 }
 

@@ -70,6 +70,20 @@ struct KernelWindow {
     int32_t kw, kh;
 };
 
+// A row or column index clamped to 0 .. n - 1.
+inline int32_t ClampIndex(int64_t v, int32_t n) {
+    return static_cast<int32_t>(v < 0 ? 0 : v >= n ? n - 1 : v);
+}
+
+// The kh rows of the window of row y, clamped to the frame.
+inline void KernelWindowRows(const KernelWindow &k, const Pixel *frame, int32_t width,
+                             int32_t height, int32_t y, const Pixel **rows) {
+    const int64_t top = int64_t{y} - k.kh / 2;
+    for (int32_t i = 0; i < k.kh; ++i)
+        rows[i] =
+            frame + static_cast<size_t>(ClampIndex(top + i, height)) * static_cast<size_t>(width);
+}
+
 // Row y filtered by the window, in doubles tap by tap (the reference).
 void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                         int32_t y, Pixel *dst);

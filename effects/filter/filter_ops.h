@@ -130,6 +130,13 @@ void EmbossRowReference(const EmbossKernels &e, const Pixel *frame, int32_t widt
                         int32_t y, Pixel *dst);
 void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
                    int32_t y, Pixel *dst, KernelRowCache &cache);
+#if defined(__x86_64__)
+// The same two pixels at a time.
+void EmbossRowAvx2(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &cache);
+void EmbossRowAvx512(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                     int32_t y, Pixel *dst, KernelRowCache &cache);
+#endif
 
 // ---- medians.cpp -------------------------------------------------------------
 

@@ -41,11 +41,11 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
                               MedianRowFast,       OutlierRowFast,   BlurLineFast,
                               BlurColumnsAcross};
 #if defined(__x86_64__)
-constexpr FilterRows kAvx2 = {KernelRowFixedPointAvx2, KernelRowDoublesAvx2, EmbossRowFast,
+constexpr FilterRows kAvx2 = {KernelRowFixedPointAvx2, KernelRowDoublesAvx2, EmbossRowAvx2,
                               MedianRowAvx2,           OutlierRowAvx2,       BlurLineAvx2,
                               BlurColumnsAvx2};
 constexpr FilterRows kAvx512 = {
-    KernelRowFixedPointAvx512, KernelRowDoublesAvx512, EmbossRowFast,  MedianRowAvx512,
+    KernelRowFixedPointAvx512, KernelRowDoublesAvx512, EmbossRowAvx512, MedianRowAvx512,
     OutlierRowAvx512,          BlurLineAvx512,         BlurColumnsAvx2};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else

@@ -216,6 +216,105 @@ void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *fram
         dst[x] = FixedPointEdgePixel(f, shift, width, x);
 }
 
+#else
+void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                      int32_t y, Pixel *dst, KernelRowCache &) {
+    KernelRowReference(k, frame, width, height, y, dst);
+}
+void KernelRowFixedPoint(const KernelWindow &k, int32_t, const Pixel *frame, int32_t width,
+                         int32_t height, int32_t y, Pixel *dst) {
+    KernelRowReference(k, frame, width, height, y, dst);
+}
+#endif
+
+#if defined(__SSE2__)
+namespace {
+
+// (a - b) + 255 r per channel, truncated and packed with alpha 0; lanes are
+// clamped to -1 .. 256 first (NaN to -1), which changes no packed result.
+inline Pixel EmbossColourLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
+    const __m128d lift = _mm_set1_pd(255 * r);
+    auto truncate = [&](__m128d a, __m128d b) {
+        __m128d t = _mm_add_pd(_mm_sub_pd(a, b), lift);
+        t = _mm_min_pd(_mm_max_pd(t, _mm_set1_pd(-1.0)), _mm_set1_pd(256.0));
+        return _mm_cvttpd_epi32(t);
+    };
+    const __m128i v = _mm_unpacklo_epi64(truncate(ar1, ar2), truncate(gb1, gb2));
+    const auto word =
+        static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
+    return word & ~0xFFu;
+}
+
+// Each kernel's colour rounded and clamped as PackRGB would (a and b), their
+// lumas compared: trunc(Y_A + r - Y_B) clamped, in all four bytes.
+inline Pixel EmbossGrey(Pixel a, Pixel b, double r) {
+    const int32_t ya = MonochromeLuma(a);
+    const int32_t yb = MonochromeLuma(b);
+    // Clamped before truncation (NaN to 0) by maxsd and minsd, which give
+    // t > 0 ? t : 0 and t < 255 ? t : 255 exactly: written as conditionals,
+    // the compiler branches on data that changes from pixel to pixel.
+    __m128d t = _mm_set_sd(ya + r - yb);
+    t = _mm_min_sd(_mm_max_sd(t, _mm_setzero_pd()), _mm_set_sd(255.0));
+    const int32_t v = _mm_cvttsd_si32(t);
+    return static_cast<Pixel>(v) * 0x01010101u;
+}
+
+// The window positions where either kernel has a tap, in the reference's
+// order, each with its address in the cached rows (positions where both are
+// zero are left out, as in DoubleTaps).
+struct EmbossTaps {
+    double k1[9], k2[9];
+    const double *source[9];
+    int32_t used;
+};
+
+EmbossTaps EmbossTapsOf(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                        int32_t y, KernelRowCache &cache) {
+    const double *rows[3];
+    for (int32_t i = 0; i < 3; ++i)
+        rows[i] = CachedRow(cache, frame, width, ClampIndex(int64_t{y} - 1 + i, height)) - 4;
+    EmbossTaps m{};
+    for (int32_t i = 0; i < 9; ++i) {
+        if (e.k1[i] == 0.0 && e.k2[i] == 0.0) continue;
+        m.k1[m.used] = e.k1[i];
+        m.k2[m.used] = e.k2[i];
+        m.source[m.used++] = rows[i / 3] + (i % 3) * 4;
+    }
+    return m;
+}
+
+// Both kernels' sums of pixel x two channels per vector, in the reference's
+// tap order; the alpha lane is summed and ignored.
+Pixel EmbossPixelFast(const EmbossKernels &e, const EmbossTaps &m, int32_t x) {
+    __m128d ar1 = _mm_setzero_pd(), gb1 = ar1, ar2 = ar1, gb2 = ar1;
+    for (int32_t t = 0; t < m.used; ++t) {
+        const double *p = m.source[t] + static_cast<size_t>(x) * 4;
+        const __m128d lo = _mm_loadu_pd(p), hi = _mm_loadu_pd(p + 2);
+        const __m128d tap1 = _mm_set1_pd(m.k1[t]), tap2 = _mm_set1_pd(m.k2[t]);
+        ar1 = _mm_add_pd(ar1, _mm_mul_pd(tap1, lo));
+        gb1 = _mm_add_pd(gb1, _mm_mul_pd(tap1, hi));
+        ar2 = _mm_add_pd(ar2, _mm_mul_pd(tap2, lo));
+        gb2 = _mm_add_pd(gb2, _mm_mul_pd(tap2, hi));
+    }
+    return e.colour ? EmbossColourLanes(ar1, gb1, ar2, gb2, e.level)
+                    : EmbossGrey(PackRoundedLanes(ar1, gb1), PackRoundedLanes(ar2, gb2), e.level);
+}
+
+}  // namespace
+
+void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &cache) {
+    const EmbossTaps m = EmbossTapsOf(e, frame, width, height, y, cache);
+    for (int32_t x = 0; x < width; ++x)
+        dst[x] = EmbossPixelFast(e, m, x);
+}
+#else
+void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &) {
+    EmbossRowReference(e, frame, width, height, y, dst);
+}
+#endif
+
 #if defined(__x86_64__)
 namespace {
 
@@ -269,18 +368,29 @@ inline DVec AddProduct(DVec sum, DVec tap, DVec v) {
     return {_mm256_add_pd(sum.first, _mm256_mul_pd(tap.first, v.first)),
             _mm256_add_pd(sum.second, _mm256_mul_pd(tap.second, v.second))};
 }
-// RoundHalfAway of each lane as PackRoundedLanes takes it: clamped to
-// -1 .. 256 (a NaN lane to -1), truncated, packed with saturation.
-inline __m128i RoundedLanes(__m256d s) {
+inline DVec Difference(DVec a, DVec b) {
+    return {_mm256_sub_pd(a.first, b.first), _mm256_sub_pd(a.second, b.second)};
+}
+inline DVec Sum(DVec a, DVec b) {
+    return {_mm256_add_pd(a.first, b.first), _mm256_add_pd(a.second, b.second)};
+}
+// A half away from zero added to each lane (a NaN lane takes -0.5).
+inline __m256d HalfAway(__m256d s) {
     const __m256d positive = _mm256_cmp_pd(s, _mm256_setzero_pd(), _CMP_GT_OQ);
-    __m256d t =
-        _mm256_add_pd(s, _mm256_blendv_pd(_mm256_set1_pd(-0.5), _mm256_set1_pd(0.5), positive));
+    return _mm256_add_pd(s, _mm256_blendv_pd(_mm256_set1_pd(-0.5), _mm256_set1_pd(0.5), positive));
+}
+inline DVec HalfAway(DVec s) {
+    return {HalfAway(s.first), HalfAway(s.second)};
+}
+// Lanes clamped to -1 .. 256 (a NaN lane to -1), truncated and packed with
+// saturation, as PackRoundedLanes packs them.
+inline __m128i TruncatedLanes(__m256d t) {
     t = _mm256_max_pd(t, _mm256_set1_pd(-1.0));  // the second operand wins over a NaN
     t = _mm256_min_pd(t, _mm256_set1_pd(256.0));
     return _mm256_cvttpd_epi32(t);
 }
-inline void StoreRounded(Pixel *dst, DVec s) {
-    const __m128i v = _mm_packs_epi32(RoundedLanes(s.first), RoundedLanes(s.second));
+inline void StoreTruncated(Pixel *dst, DVec s) {
+    const __m128i v = _mm_packs_epi32(TruncatedLanes(s.first), TruncatedLanes(s.second));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm_packus_epi16(v, v));
 }
 #include "effects/filter/kernel_lanes.inc"
@@ -337,10 +447,18 @@ inline DVec ZeroDoubles() {
 inline DVec AddProduct(DVec sum, DVec tap, DVec v) {
     return _mm512_add_pd(sum, _mm512_mul_pd(tap, v));
 }
-inline void StoreRounded(Pixel *dst, DVec s) {
+inline DVec Difference(DVec a, DVec b) {
+    return _mm512_sub_pd(a, b);
+}
+inline DVec Sum(DVec a, DVec b) {
+    return _mm512_add_pd(a, b);
+}
+inline DVec HalfAway(DVec s) {
     const __mmask8 positive = _mm512_cmp_pd_mask(s, _mm512_setzero_pd(), _CMP_GT_OQ);
-    DVec t =
-        _mm512_add_pd(s, _mm512_mask_blend_pd(positive, _mm512_set1_pd(-0.5), _mm512_set1_pd(0.5)));
+    return _mm512_add_pd(s,
+                         _mm512_mask_blend_pd(positive, _mm512_set1_pd(-0.5), _mm512_set1_pd(0.5)));
+}
+inline void StoreTruncated(Pixel *dst, DVec t) {
     t = _mm512_maskz_max_pd(0xFF, t, _mm512_set1_pd(-1.0));  // the second operand wins over a NaN
     t = _mm512_maskz_min_pd(0xFF, t, _mm512_set1_pd(256.0));
     const __m256i v = _mm256_max_epi32(_mm512_maskz_cvttpd_epi32(0xFF, t), _mm256_setzero_si256());
@@ -368,88 +486,13 @@ void KernelRowDoublesAvx512(const KernelWindow &k, const Pixel *frame, int32_t w
                             int32_t height, int32_t y, Pixel *dst, KernelRowCache &cache) {
     avx512::DoublesRow(DoubleTapsOf(k, frame, width, height, y, cache), width, dst);
 }
-#endif
-#else
-void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
-                      int32_t y, Pixel *dst, KernelRowCache &) {
-    KernelRowReference(k, frame, width, height, y, dst);
-}
-void KernelRowFixedPoint(const KernelWindow &k, int32_t, const Pixel *frame, int32_t width,
-                         int32_t height, int32_t y, Pixel *dst) {
-    KernelRowReference(k, frame, width, height, y, dst);
-}
-#endif
-
-#if defined(__SSE2__)
-namespace {
-
-// (a - b) + 255 r per channel, truncated and packed with alpha 0; lanes are
-// clamped to -1 .. 256 first (NaN to -1), which changes no packed result.
-inline Pixel EmbossColourLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
-    const __m128d lift = _mm_set1_pd(255 * r);
-    auto truncate = [&](__m128d a, __m128d b) {
-        __m128d t = _mm_add_pd(_mm_sub_pd(a, b), lift);
-        t = _mm_min_pd(_mm_max_pd(t, _mm_set1_pd(-1.0)), _mm_set1_pd(256.0));
-        return _mm_cvttpd_epi32(t);
-    };
-    const __m128i v = _mm_unpacklo_epi64(truncate(ar1, ar2), truncate(gb1, gb2));
-    const auto word =
-        static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
-    return word & ~0xFFu;
-}
-
-// Each kernel's colour rounded and clamped as PackRGB would, their lumas
-// compared: trunc(Y_A + r - Y_B) clamped, in all four bytes.
-inline Pixel EmbossGreyLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
-    const int32_t ya = MonochromeLuma(PackRoundedLanes(ar1, gb1));
-    const int32_t yb = MonochromeLuma(PackRoundedLanes(ar2, gb2));
-    // Clamped before truncation (NaN to 0) by maxsd and minsd, which give
-    // t > 0 ? t : 0 and t < 255 ? t : 255 exactly: written as conditionals,
-    // the compiler branches on data that changes from pixel to pixel.
-    __m128d t = _mm_set_sd(ya + r - yb);
-    t = _mm_min_sd(_mm_max_sd(t, _mm_setzero_pd()), _mm_set_sd(255.0));
-    const int32_t v = _mm_cvttsd_si32(t);
-    return static_cast<Pixel>(v) * 0x01010101u;
-}
-
-}  // namespace
-
-// Both kernels' sums two channels per vector over the cached rows, in the
-// reference's tap order; the alpha lane is summed and ignored.
-void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+void EmbossRowAvx2(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
                    int32_t y, Pixel *dst, KernelRowCache &cache) {
-    const double *rows[3];
-    for (int32_t i = 0; i < 3; ++i)
-        rows[i] = CachedRow(cache, frame, width, ClampIndex(int64_t{y} - 1 + i, height)) - 4;
-    // Positions where both kernels are zero are left out, as in
-    // KernelRowDoubles.
-    __m128d taps1[9], taps2[9];
-    const double *sources[9];
-    int32_t used = 0;
-    for (int32_t i = 0; i < 9; ++i) {
-        if (e.k1[i] == 0.0 && e.k2[i] == 0.0) continue;
-        taps1[used] = _mm_set1_pd(e.k1[i]);
-        taps2[used] = _mm_set1_pd(e.k2[i]);
-        sources[used++] = rows[i / 3] + (i % 3) * 4;
-    }
-    for (int32_t x = 0; x < width; ++x) {
-        __m128d ar1 = _mm_setzero_pd(), gb1 = ar1, ar2 = ar1, gb2 = ar1;
-        for (int32_t t = 0; t < used; ++t) {
-            const double *p = sources[t] + static_cast<size_t>(x) * 4;
-            const __m128d lo = _mm_loadu_pd(p), hi = _mm_loadu_pd(p + 2);
-            ar1 = _mm_add_pd(ar1, _mm_mul_pd(taps1[t], lo));
-            gb1 = _mm_add_pd(gb1, _mm_mul_pd(taps1[t], hi));
-            ar2 = _mm_add_pd(ar2, _mm_mul_pd(taps2[t], lo));
-            gb2 = _mm_add_pd(gb2, _mm_mul_pd(taps2[t], hi));
-        }
-        dst[x] = e.colour ? EmbossColourLanes(ar1, gb1, ar2, gb2, e.level)
-                          : EmbossGreyLanes(ar1, gb1, ar2, gb2, e.level);
-    }
+    avx2::EmbossRow(e, EmbossTapsOf(e, frame, width, height, y, cache), width, dst);
 }
-#else
-void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
-                   int32_t y, Pixel *dst, KernelRowCache &) {
-    EmbossRowReference(e, frame, width, height, y, dst);
+void EmbossRowAvx512(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                     int32_t y, Pixel *dst, KernelRowCache &cache) {
+    avx512::EmbossRow(e, EmbossTapsOf(e, frame, width, height, y, cache), width, dst);
 }
 #endif
 

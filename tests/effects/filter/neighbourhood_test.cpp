@@ -238,7 +238,7 @@ TEST(NeighbourhoodDriver, ReportsRowsAndStopsInPlaceAsSeparately) {
     }
 }
 
-TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
+TEST(NeighbourhoodKernels, EveryLevelMatchesTheReferenceOnEveryWidth) {
     const double t = 1.0 / 3, e = 1.0 / 256;
     struct Case {
         std::vector<double> taps;
@@ -302,7 +302,8 @@ TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
     }
 }
 
-TEST(EmbossTest, FastRowMatchesTheReferenceOnEveryWidth) {
+TEST(EmbossTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    const std::vector<CpuLevel> levels = LevelsToTest();
     for (auto [type, direction] :
          {std::pair{3, 1}, std::pair{0, 6}, std::pair{13, 0}, std::pair{100, 0}}) {
         for (double r : {0.0, 0.25, 0.5, 0.9, -3.0, 1e300}) {
@@ -322,10 +323,15 @@ TEST(EmbossTest, FastRowMatchesTheReferenceOnEveryWidth) {
                     int32_t tags[kKernelCacheRows] = {};
                     KernelRowCache cache{rows.data(), tags};
                     for (int32_t y = 0; y < h; ++y) {
-                        Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                        Frame expect(n + 4, kGuard);
                         EmbossRowReference(e, frame.data(), n, h, y, expect.data());
-                        EmbossRowFast(e, frame.data(), n, h, y, got.data(), cache);
-                        ASSERT_EQ(got, expect) << type << " r " << r << " width " << n;
+                        for (const CpuLevel level : levels) {
+                            Frame got(n + 4, kGuard);
+                            FilterRowSets().For(level).emboss(e, frame.data(), n, h, y, got.data(),
+                                                              cache);
+                            ASSERT_EQ(got, expect) << CpuLevelName(level) << " type " << type
+                                                   << " r " << r << " width " << n;
+                        }
                     }
                 }
             }

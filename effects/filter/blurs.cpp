@@ -545,6 +545,33 @@ void BoxColumnRowAvx2(int32_t count, int32_t *sums, const Pixel *leaving, const 
     BoxColumnRow(count, sums, leaving, entering, dst, x, width);
 }
 KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+// Four pixels' channels in 32-bit lanes.
+inline __m512i ChannelsOfFour(const Pixel *p) {
+    return _mm512_maskz_cvtepu8_epi32(kAll16,
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+
+// BoxColumnRow four pixels a vector: the same truncated means, saturated to
+// bytes as the packs saturate them; the rest takes the narrow row.
+void BoxColumnRowAvx512(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
+                        Pixel *dst, int32_t, int32_t width) {
+    const BoxDivisor divisor(count);
+    const __m512 inverse = _mm512_set1_ps(_mm_cvtss_f32(divisor.inverse));
+    const __m512i bias = _mm512_set1_epi32(count);
+    int32_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        int32_t *cell = sums + x * 4;
+        const __m512i sum = _mm512_loadu_si512(cell);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x), MeansOfFour(sum, inverse, bias));
+        _mm512_storeu_si512(cell,
+                            _mm512_add_epi32(_mm512_sub_epi32(sum, ChannelsOfFour(leaving + x)),
+                                             ChannelsOfFour(entering + x)));
+    }
+    BoxColumnRow(count, sums, leaving, entering, dst, x, width);
+}
+KVE_TARGET_END
 #endif
 
 using BoxColumnRowFn = void (*)(int32_t count, int32_t *sums, const Pixel *leaving,
@@ -677,6 +704,10 @@ void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int3
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                      int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
     BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx2);
+}
+void BlurColumnsAvx512(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                       int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
+    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx512);
 }
 #endif
 

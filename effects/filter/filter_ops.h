@@ -243,9 +243,12 @@ struct BlurWork {
 size_t BlurColumnsLineDoubles();
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
-// The same with the box's rows four pixels at a time (AVX2 CPUs only).
+// The same with the box's rows four pixels at a time (AVX2 CPUs only), or
+// four pixels a vector (AVX-512 CPUs only).
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                      int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
+void BlurColumnsAvx512(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                       int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 
 // The filters' rows at one CPU level: the plain references at the scalar
 // level, the SSE2 rows from SSE2 up. Each entry takes the fast rows'

@@ -44,9 +44,9 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
 constexpr FilterRows kAvx2 = {KernelRowFixedPointAvx2, KernelRowDoublesAvx2, EmbossRowAvx2,
                               MedianRowAvx2,           OutlierRowAvx2,       BlurLineAvx2,
                               BlurColumnsAvx2};
-constexpr FilterRows kAvx512 = {
-    KernelRowFixedPointAvx512, KernelRowDoublesAvx512, EmbossRowAvx512, MedianRowAvx512,
-    OutlierRowAvx512,          BlurLineAvx512,         BlurColumnsAvx2};
+constexpr FilterRows kAvx512 = {KernelRowFixedPointAvx512, KernelRowDoublesAvx512, EmbossRowAvx512,
+                                MedianRowAvx512,           OutlierRowAvx512,       BlurLineAvx512,
+                                BlurColumnsAvx512};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kSse2, kSse2}};

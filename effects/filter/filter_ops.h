@@ -108,8 +108,8 @@ size_t KernelCacheDoubles(int32_t width);
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &cache);
 #if defined(__x86_64__)
-// The fixed-point and double rows eight and sixteen pixels, one and two
-// pixels at a time.
+// The fixed-point rows eight and sixteen pixels at a time, the double rows
+// two pixels at a time.
 void KernelRowFixedPointAvx2(const KernelWindow &k, int32_t shift, const Pixel *frame,
                              int32_t width, int32_t height, int32_t y, Pixel *dst);
 void KernelRowFixedPointAvx512(const KernelWindow &k, int32_t shift, const Pixel *frame,
@@ -231,9 +231,9 @@ void BlurLineAvx512(const BlurLine &line, const Pixel *src, size_t srcStride, in
 
 // The column pass computed across rows: rows y0 .. y1 - 1 of the vertical
 // filtering of `a` (width x height, stored by rows) into `dst` (row y0
-// first, width apart), the words BlurLineReference gives column by column. A box carries its
-// running sums from one call to the next in `work.sums` while `sumsRow` names the row they are for
-// (-1 to start afresh).
+// first, width apart), the words BlurLineReference gives column by column.
+// A box carries its running sums from one call to the next in `work.sums`
+// while `sumsRow` names the row they are for (-1 to start afresh).
 constexpr int32_t kColumnStrip = 256;
 struct BlurWork {
     double *line;   // BlurWorkDoubles(max(W, H)) and BlurColumnsLineDoubles()
@@ -251,8 +251,8 @@ void BlurColumnsAvx512(const BlurLine &line, const Pixel *a, int32_t width, int3
                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 
 // The filters' rows at one CPU level: the plain references at the scalar
-// level, the SSE2 rows from SSE2 up. Each entry takes the fast rows'
-// arguments; the scalar ones ignore the working storage.
+// level, then the SSE2, AVX2 and AVX-512 rows. Each entry takes the fast
+// rows' arguments; rows that do not need the working storage ignore it.
 struct FilterRows {
     void (*kernelFixedPoint)(const KernelWindow &k, int32_t shift, const Pixel *frame,
                              int32_t width, int32_t height, int32_t y, Pixel *dst);

@@ -1,9 +1,10 @@
 // The filters' rows per CPU level, and the one place that picks them.
 //
 // The scalar level runs the plain references, so KVE_CPU=scalar reproduces
-// the filters without any vector code; the levels above run the SSE2 rows and,
-// from AVX2 up, the medians' eight- and sixteen-pixel rows and the box's
-// lines and column pass several pixels at a time; all give the same words.
+// the filters without any vector code; the SSE2 level runs the SSE2 rows, and
+// the AVX2 and AVX-512 levels rows of their own for every filter: the kernels
+// (fixed-point and double), Emboss, the medians, the outliers and the box's
+// lines and column pass. All give the same words.
 #include "effects/filter/filter_ops.h"
 
 namespace kve {

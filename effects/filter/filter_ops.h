@@ -192,6 +192,17 @@ KVE_LINE_OP(BlurFilterLineOp);
 KVE_LINE_OP(BlurMotionFilterLineOp);
 size_t BlurScratch(const ArgBlock &in, const ArgBlock &out);
 
+// Blur extents in pixels are capped to this.
+constexpr int32_t kMaxBlurExtent = 255;
+
+// The position read for position j of a line of n by the edge mode, or -1
+// for a 0 word.
+int64_t BlurEdgeIndex(int64_t n, int64_t j, int32_t edge);
+// The pixel at that position (a 0 word for -1) of a line with a stride.
+Pixel BlurEdgePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge);
+// Four channel sums rounded with halves away from zero and packed.
+Pixel RoundedSumPixel(const double *sum);
+
 // One line filter: output i = sum over o = lo .. hi of weight[o - lo] *
 // pixel(i + o), in ascending o, with pixels beyond the line taken by the edge
 // mode (1 repeat, 2 reflect, else a 0 word).

@@ -102,25 +102,26 @@ DoubleTaps DoubleTapsOf(const KernelWindow &k, const Pixel *frame, int32_t width
     return d;
 }
 
-}  // namespace
-
 // Two channels per double vector, summed tap by tap in the reference's order
 // with separate multiplies and adds, so every lane is the reference's sum.
+Pixel DoublesPixel(const DoubleTaps &d, int32_t x) {
+    __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+    for (int32_t t = 0; t < d.used; ++t) {
+        const double *p = d.source[t] + static_cast<size_t>(x) * 4;
+        const __m128d tap = _mm_set1_pd(d.weight[t]);
+        ar = _mm_add_pd(ar, _mm_mul_pd(tap, _mm_loadu_pd(p)));
+        gb = _mm_add_pd(gb, _mm_mul_pd(tap, _mm_loadu_pd(p + 2)));
+    }
+    return PackRoundedLanes(ar, gb);
+}
+
+}  // namespace
+
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &cache) {
     const DoubleTaps d = DoubleTapsOf(k, frame, width, height, y, cache);
-    __m128d taps[16];
-    for (int32_t t = 0; t < d.used; ++t)
-        taps[t] = _mm_set1_pd(d.weight[t]);
-    for (int32_t x = 0; x < width; ++x) {
-        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t t = 0; t < d.used; ++t) {
-            const double *p = d.source[t] + static_cast<size_t>(x) * 4;
-            ar = _mm_add_pd(ar, _mm_mul_pd(taps[t], _mm_loadu_pd(p)));
-            gb = _mm_add_pd(gb, _mm_mul_pd(taps[t], _mm_loadu_pd(p + 2)));
-        }
-        dst[x] = PackRoundedLanes(ar, gb);
-    }
+    for (int32_t x = 0; x < width; ++x)
+        dst[x] = DoublesPixel(d, x);
 }
 
 namespace {

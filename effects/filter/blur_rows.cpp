@@ -19,6 +19,7 @@
 #endif
 
 #include "effects/filter/filter_ops.h"
+#include "effects/filter/wide_rounding.h"
 #include "engine/drivers.h"
 #include "interface/pixel.h"
 
@@ -117,29 +118,33 @@ void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_
 }
 #endif
 
+// Output i of the padded line, its sums tap by tap.
+Pixel WeightedPixel(const BlurLine &line, const double *padded, int32_t pad, int32_t i) {
+    const int32_t taps = line.hi - line.lo + 1;
+    const double *p = padded + static_cast<size_t>(i + line.lo + pad) * 4;
+#if defined(__SSE2__)
+    // Two channels per lane pair; the same products and sums in the same
+    // order as the scalar loop, with no fused operations.
+    __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
+    for (int32_t t = 0; t < taps; ++t) {
+        const __m128d w = _mm_set1_pd(line.weight[t]);
+        ar = _mm_add_pd(ar, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4)));
+        gb = _mm_add_pd(gb, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4 + 2)));
+    }
+    return PackRoundedLanes(ar, gb);
+#else
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int32_t t = 0; t < taps; ++t)
+        for (int c = 0; c < 4; ++c)
+            sum[c] += line.weight[t] * p[t * 4 + c];
+    return RoundedSumPixel(sum);
+#endif
+}
+
 void WeightedLine(const BlurLine &line, const double *padded, int32_t pad, int32_t n, Pixel *dst,
                   size_t dstStride) {
-    const int32_t taps = line.hi - line.lo + 1;
-    for (int32_t i = 0; i < n; ++i) {
-        const double *p = padded + static_cast<size_t>(i + line.lo + pad) * 4;
-#if defined(__SSE2__)
-        // Two channels per lane pair; the same products and sums in the same
-        // order as the scalar loop, with no fused operations.
-        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t t = 0; t < taps; ++t) {
-            const __m128d w = _mm_set1_pd(line.weight[t]);
-            ar = _mm_add_pd(ar, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4)));
-            gb = _mm_add_pd(gb, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4 + 2)));
-        }
-        dst[static_cast<size_t>(i) * dstStride] = PackRoundedLanes(ar, gb);
-#else
-        double sum[4] = {0.0, 0.0, 0.0, 0.0};
-        for (int32_t t = 0; t < taps; ++t)
-            for (int c = 0; c < 4; ++c)
-                sum[c] += line.weight[t] * p[t * 4 + c];
-        dst[static_cast<size_t>(i) * dstStride] = RoundedSumPixel(sum);
-#endif
-    }
+    for (int32_t i = 0; i < n; ++i)
+        dst[static_cast<size_t>(i) * dstStride] = WeightedPixel(line, padded, pad, i);
 }
 
 // One tap of weight 1 gives every pixel back: 0 + 1 v is v.
@@ -212,13 +217,37 @@ void BoxLineAvx2(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, in
 }
 KVE_TARGET_END
 
+namespace {
+
+KVE_TARGET_AVX2_BEGIN
+// WeightedLine a pixel a vector (its four channels).
+void WeightedLineAvx2(const BlurLine &line, const double *padded, int32_t pad, int32_t n,
+                      Pixel *dst, size_t dstStride) {
+    const int32_t taps = line.hi - line.lo + 1;
+    for (int32_t i = 0; i < n; ++i) {
+        const double *p = padded + static_cast<size_t>(i + line.lo + pad) * 4;
+        __m256d sum = _mm256_setzero_pd();
+        for (int32_t t = 0; t < taps; ++t)
+            sum = _mm256_add_pd(
+                sum, _mm256_mul_pd(_mm256_set1_pd(line.weight[t]), _mm256_loadu_pd(p + t * 4)));
+        dst[static_cast<size_t>(i) * dstStride] = RoundedQuad(sum);
+    }
+}
+KVE_TARGET_END
+
+}  // namespace
+
 void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work) {
-    if (n > 0 && line.boxRadius > 0 && !IsCopy(line)) {
+    if (n <= 0 || IsCopy(line)) {
+        BlurLineFast(line, src, srcStride, n, dst, dstStride, work);
+    } else if (line.boxRadius > 0) {
         BoxLineAvx2(line.boxRadius, line.edge, src, srcStride, n, dst, dstStride);
-        return;
+    } else {
+        const int32_t pad = Reach(line);
+        PadLine(src, srcStride, n, pad, line.edge, work);
+        WeightedLineAvx2(line, work, pad, n, dst, dstStride);
     }
-    BlurLineFast(line, src, srcStride, n, dst, dstStride, work);
 }
 
 namespace {
@@ -307,8 +336,37 @@ KVE_TARGET_END
 
 }  // namespace
 
+namespace {
+
+KVE_TARGET_AVX512_BEGIN
+// WeightedLine two pixels a vector into a line stored in order; an odd last
+// pixel takes the one-pixel sums.
+void WeightedLineAvx512(const BlurLine &line, const double *padded, int32_t pad, int32_t n,
+                        Pixel *dst) {
+    const int32_t taps = line.hi - line.lo + 1;
+    int32_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const double *p = padded + static_cast<size_t>(i + line.lo + pad) * 4;
+        __m512d sum = _mm512_setzero_pd();
+        for (int32_t t = 0; t < taps; ++t)
+            sum = _mm512_add_pd(
+                sum, _mm512_mul_pd(_mm512_set1_pd(line.weight[t]), _mm512_loadu_pd(p + t * 4)));
+        StoreRoundedPair(dst + i, sum);
+    }
+    if (i < n) dst[i] = WeightedPixel(line, padded, pad, i);
+}
+KVE_TARGET_END
+
+}  // namespace
+
 void BlurLineAvx512(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                     size_t dstStride, double *work) {
+    if (n > 0 && line.boxRadius == 0 && !IsCopy(line) && dstStride == 1) {
+        const int32_t pad = Reach(line);
+        PadLine(src, srcStride, n, pad, line.edge, work);
+        WeightedLineAvx512(line, work, pad, n, dst);
+        return;
+    }
     if (n > 0 && line.boxRadius > 0 && line.boxRadius <= kWideBoxMaxRadius && srcStride == 1 &&
         dstStride == 1) {
         BoxLineAvx512(line.boxRadius, line.edge, src, n, dst);
@@ -446,11 +504,121 @@ void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t 
     }
 }
 
+// Columns x = from .. n - 1 of a strip's sums visited once: `group` taps
+// (1 to 4) added in tap order to each cell.
+using AddTapsFn = void (*)(const double *weights, const Pixel *const *src, int32_t group,
+                           int32_t from, int32_t n, double *acc);
+// A strip's n sums rounded into n pixels.
+using RoundStripFn = void (*)(const double *acc, int32_t n, Pixel *dst);
+
+#if defined(__SSE2__)
+// Two channels per lane pair, the channels converted as they are read.
+void AddTaps(const double *weights, const Pixel *const *src, int32_t group, int32_t from, int32_t n,
+             double *acc) {
+    __m128d w[4];
+    for (int32_t u = 0; u < group; ++u)
+        w[u] = _mm_set1_pd(weights[u]);
+    for (int32_t x = from; x < n; ++x) {
+        double *cell = acc + x * 4;
+        __m128d ar = _mm_loadu_pd(cell), gb = _mm_loadu_pd(cell + 2);
+        for (int32_t u = 0; u < group; ++u) {
+            const __m128i v = Lanes(src[u][x]);
+            ar = _mm_add_pd(ar, _mm_mul_pd(w[u], _mm_cvtepi32_pd(v)));
+            gb = _mm_add_pd(
+                gb,
+                _mm_mul_pd(w[u], _mm_cvtepi32_pd(_mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)))));
+        }
+        _mm_storeu_pd(cell, ar);
+        _mm_storeu_pd(cell + 2, gb);
+    }
+}
+
+void RoundStrip(const double *acc, int32_t n, Pixel *dst) {
+    for (int32_t x = 0; x < n; ++x)
+        dst[x] = PackRoundedLanes(_mm_loadu_pd(acc + x * 4), _mm_loadu_pd(acc + x * 4 + 2));
+}
+#else
+void AddTaps(const double *weights, const Pixel *const *src, int32_t group, int32_t from, int32_t n,
+             double *acc) {
+    for (int32_t x = from; x < n; ++x)
+        for (int32_t u = 0; u < group; ++u) {
+            const Pixel p = src[u][x];
+            acc[x * 4 + 0] += weights[u] * AlphaOf(p);
+            acc[x * 4 + 1] += weights[u] * RedOf(p);
+            acc[x * 4 + 2] += weights[u] * GreenOf(p);
+            acc[x * 4 + 3] += weights[u] * BlueOf(p);
+        }
+}
+
+void RoundStrip(const double *acc, int32_t n, Pixel *dst) {
+    for (int32_t x = 0; x < n; ++x)
+        dst[x] = RoundedSumPixel(acc + x * 4);
+}
+#endif
+
+#if defined(__x86_64__)
+KVE_TARGET_AVX2_BEGIN
+// AddTaps a pixel a vector (its four channels).
+void AddTapsAvx2(const double *weights, const Pixel *const *src, int32_t group, int32_t from,
+                 int32_t n, double *acc) {
+    __m256d w[4];
+    for (int32_t u = 0; u < group; ++u)
+        w[u] = _mm256_set1_pd(weights[u]);
+    for (int32_t x = from; x < n; ++x) {
+        double *cell = acc + x * 4;
+        __m256d sum = _mm256_loadu_pd(cell);
+        for (int32_t u = 0; u < group; ++u) {
+            const __m128i channels =
+                _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(src[u][x])));
+            sum = _mm256_add_pd(sum, _mm256_mul_pd(w[u], _mm256_cvtepi32_pd(channels)));
+        }
+        _mm256_storeu_pd(cell, sum);
+    }
+}
+
+void RoundStripAvx2(const double *acc, int32_t n, Pixel *dst) {
+    for (int32_t x = 0; x < n; ++x)
+        dst[x] = RoundedQuad(_mm256_loadu_pd(acc + x * 4));
+}
+KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+// AddTaps two pixels a vector; an odd last column takes the narrow visit.
+void AddTapsAvx512(const double *weights, const Pixel *const *src, int32_t group, int32_t from,
+                   int32_t n, double *acc) {
+    __m512d w[4];
+    for (int32_t u = 0; u < group; ++u)
+        w[u] = _mm512_set1_pd(weights[u]);
+    int32_t x = from;
+    for (; x + 2 <= n; x += 2) {
+        double *cell = acc + x * 4;
+        __m512d sum = _mm512_loadu_pd(cell);
+        for (int32_t u = 0; u < group; ++u) {
+            const __m256i channels = _mm256_cvtepu8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(src[u] + x)));
+            sum = _mm512_add_pd(sum, _mm512_mul_pd(w[u], _mm512_maskz_cvtepi32_pd(0xFF, channels)));
+        }
+        _mm512_storeu_pd(cell, sum);
+    }
+    AddTaps(weights, src, group, x, n, acc);
+}
+
+void RoundStripAvx512(const double *acc, int32_t n, Pixel *dst) {
+    int32_t x = 0;
+    for (; x + 2 <= n; x += 2)
+        StoreRoundedPair(dst + x, _mm512_loadu_pd(acc + x * 4));
+    if (x < n) RoundStrip(acc + x * 4, n - x, dst + x);
+}
+KVE_TARGET_END
+#endif
+
 // Other kernels: each output row sums its window rows tap by tap, in strips
-// of columns short enough for their sums to stay in the nearest cache. Every
-// pixel's sum is built in the reference's order.
+// of columns short enough for their sums to stay in the nearest cache, four
+// taps per visit of the sums. Every pixel's sum is built in the reference's
+// order.
 void WeightedColumns(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *out, const BlurWork &work) {
+                     int32_t y0, int32_t y1, Pixel *out, const BlurWork &work, AddTapsFn addTaps,
+                     RoundStripFn roundStrip) {
     const int32_t taps = line.hi - line.lo + 1;
     const Pixel *rows[2 * kMaxBlurExtent + 1];
     double *acc = work.line;
@@ -463,50 +631,14 @@ void WeightedColumns(const BlurLine &line, const Pixel *a, int32_t width, int32_
         for (int32_t x0 = 0; x0 < width; x0 += kColumnStrip) {
             const int32_t n = std::min(kColumnStrip, width - x0);
             std::fill(acc, acc + static_cast<size_t>(n) * 4, 0.0);
-#if defined(__SSE2__)
-            // Four taps per visit of the sums, in tap order.
             for (int32_t t = 0; t < taps; t += 4) {
-                const int32_t group = std::min(4, taps - t);
-                __m128d w[4];
                 const Pixel *src[4];
-                for (int32_t u = 0; u < group; ++u) {
-                    w[u] = _mm_set1_pd(line.weight[t + u]);
+                const int32_t group = std::min(4, taps - t);
+                for (int32_t u = 0; u < group; ++u)
                     src[u] = rows[t + u] + x0;
-                }
-                for (int32_t x = 0; x < n; ++x) {
-                    double *cell = acc + x * 4;
-                    __m128d ar = _mm_loadu_pd(cell), gb = _mm_loadu_pd(cell + 2);
-                    for (int32_t u = 0; u < group; ++u) {
-                        const __m128i v = Lanes(src[u][x]);
-                        ar = _mm_add_pd(ar, _mm_mul_pd(w[u], _mm_cvtepi32_pd(v)));
-                        gb = _mm_add_pd(gb, _mm_mul_pd(w[u], _mm_cvtepi32_pd(_mm_shuffle_epi32(
-                                                                 v, _MM_SHUFFLE(1, 0, 3, 2)))));
-                    }
-                    _mm_storeu_pd(cell, ar);
-                    _mm_storeu_pd(cell + 2, gb);
-                }
+                addTaps(line.weight.data() + t, src, group, 0, n, acc);
             }
-#else
-            for (int32_t t = 0; t < taps; ++t) {
-                const double w = line.weight[t];
-                const Pixel *src = rows[t] + x0;
-                for (int32_t x = 0; x < n; ++x) {
-                    const Pixel p = src[x];
-                    acc[x * 4 + 0] += w * AlphaOf(p);
-                    acc[x * 4 + 1] += w * RedOf(p);
-                    acc[x * 4 + 2] += w * GreenOf(p);
-                    acc[x * 4 + 3] += w * BlueOf(p);
-                }
-            }
-#endif
-#if defined(__SSE2__)
-            for (int32_t x = 0; x < n; ++x)
-                dst[x0 + x] =
-                    PackRoundedLanes(_mm_loadu_pd(acc + x * 4), _mm_loadu_pd(acc + x * 4 + 2));
-#else
-            for (int32_t x = 0; x < n; ++x)
-                dst[x0 + x] = RoundedSumPixel(acc + x * 4);
-#endif
+            roundStrip(acc, n, dst + x0);
         }
     }
 }
@@ -521,7 +653,7 @@ namespace {
 
 void BlurColumnsWith(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                      int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work,
-                     BoxColumnRowFn boxRow) {
+                     BoxColumnRowFn boxRow, AddTapsFn addTaps, RoundStripFn roundStrip) {
     if (width <= 0 || y0 >= y1) return;
     if (IsCopy(line)) {
         std::memcpy(dst, RowPtr(a, y0, width),
@@ -532,24 +664,27 @@ void BlurColumnsWith(const BlurLine &line, const Pixel *a, int32_t width, int32_
     if (line.boxRadius > 0)
         BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, dst, sumsRow, work, boxRow);
     else
-        WeightedColumns(line, a, width, height, y0, y1, dst, work);
+        WeightedColumns(line, a, width, height, y0, y1, dst, work, addTaps, roundStrip);
 }
 
 }  // namespace
 
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRow);
+    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRow, AddTaps,
+                    RoundStrip);
 }
 
 #if defined(__x86_64__)
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                      int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx2);
+    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx2,
+                    AddTapsAvx2, RoundStripAvx2);
 }
 void BlurColumnsAvx512(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx512);
+    BlurColumnsWith(line, a, width, height, y0, y1, dst, sumsRow, work, BoxColumnRowAvx512,
+                    AddTapsAvx512, RoundStripAvx512);
 }
 #endif
 

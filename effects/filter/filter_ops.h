@@ -231,12 +231,13 @@ Pixel BlurPointReference(const BlurLine &line, const Pixel *src, size_t srcStrid
                          int32_t i);
 void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
-// The same with a box along a line stored in order two pixels at a time
-// (AVX2 CPUs only).
+// The same with a box along a line stored in order two pixels at a time,
+// and other kernels a pixel a double vector (AVX2 CPUs only).
 void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
-// The same with a box of radius up to 127 eight pixels at a time (AVX-512
-// CPUs only).
+// The same with a box of radius up to 127 eight pixels at a time, and other
+// kernels into a line stored in order two pixels a vector (AVX-512 CPUs
+// only).
 void BlurLineAvx512(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                     size_t dstStride, double *work);
 
@@ -254,8 +255,9 @@ struct BlurWork {
 size_t BlurColumnsLineDoubles();
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
-// The same with the box's rows four pixels at a time (AVX2 CPUs only), or
-// four pixels a vector (AVX-512 CPUs only).
+// The same with the box's rows four pixels at a time and other kernels' sums
+// a pixel a double vector (AVX2 CPUs only), or four and two pixels a vector
+// (AVX-512 CPUs only).
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
                      int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 void BlurColumnsAvx512(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,

@@ -3,7 +3,7 @@
 // The scalar level runs the plain references, so KVE_CPU=scalar reproduces
 // the filters without any vector code; the SSE2 level runs the SSE2 rows, and
 // the AVX2 and AVX-512 levels rows of their own for every filter: the kernels
-// (fixed-point and double), Emboss, the medians, the outliers and the box's
+// (fixed-point and double), Emboss, the medians, the outliers and the blurs'
 // lines and column pass. All give the same words.
 #include "effects/filter/filter_ops.h"
 

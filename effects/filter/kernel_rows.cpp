@@ -13,6 +13,7 @@
 #endif
 
 #include "effects/filter/filter_ops.h"
+#include "effects/filter/wide_rounding.h"
 #include "effects/point/point_ops.h"
 #include "engine/drivers.h"
 #include "interface/pixel.h"
@@ -375,23 +376,11 @@ inline DVec Difference(DVec a, DVec b) {
 inline DVec Sum(DVec a, DVec b) {
     return {_mm256_add_pd(a.first, b.first), _mm256_add_pd(a.second, b.second)};
 }
-// A half away from zero added to each lane (a NaN lane takes -0.5).
-inline __m256d HalfAway(__m256d s) {
-    const __m256d positive = _mm256_cmp_pd(s, _mm256_setzero_pd(), _CMP_GT_OQ);
-    return _mm256_add_pd(s, _mm256_blendv_pd(_mm256_set1_pd(-0.5), _mm256_set1_pd(0.5), positive));
-}
 inline DVec HalfAway(DVec s) {
-    return {HalfAway(s.first), HalfAway(s.second)};
-}
-// Lanes clamped to -1 .. 256 (a NaN lane to -1), truncated and packed with
-// saturation, as PackRoundedLanes packs them.
-inline __m128i TruncatedLanes(__m256d t) {
-    t = _mm256_max_pd(t, _mm256_set1_pd(-1.0));  // the second operand wins over a NaN
-    t = _mm256_min_pd(t, _mm256_set1_pd(256.0));
-    return _mm256_cvttpd_epi32(t);
+    return {HalfAwayQuad(s.first), HalfAwayQuad(s.second)};
 }
 inline void StoreTruncated(Pixel *dst, DVec s) {
-    const __m128i v = _mm_packs_epi32(TruncatedLanes(s.first), TruncatedLanes(s.second));
+    const __m128i v = _mm_packs_epi32(TruncatedQuad(s.first), TruncatedQuad(s.second));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm_packus_epi16(v, v));
 }
 #include "effects/filter/kernel_lanes.inc"
@@ -455,15 +444,10 @@ inline DVec Sum(DVec a, DVec b) {
     return _mm512_add_pd(a, b);
 }
 inline DVec HalfAway(DVec s) {
-    const __mmask8 positive = _mm512_cmp_pd_mask(s, _mm512_setzero_pd(), _CMP_GT_OQ);
-    return _mm512_add_pd(s,
-                         _mm512_mask_blend_pd(positive, _mm512_set1_pd(-0.5), _mm512_set1_pd(0.5)));
+    return HalfAwayPair(s);
 }
 inline void StoreTruncated(Pixel *dst, DVec t) {
-    t = _mm512_maskz_max_pd(0xFF, t, _mm512_set1_pd(-1.0));  // the second operand wins over a NaN
-    t = _mm512_maskz_min_pd(0xFF, t, _mm512_set1_pd(256.0));
-    const __m256i v = _mm256_max_epi32(_mm512_maskz_cvttpd_epi32(0xFF, t), _mm256_setzero_si256());
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm256_maskz_cvtusepi32_epi8(0xFF, v));
+    StoreTruncatedPair(dst, t);
 }
 #include "effects/filter/kernel_lanes.inc"
 }  // namespace avx512

@@ -4,7 +4,6 @@
 // in doubles over window rows converted once, and for Emboss's two kernels.
 // Every row gives the reference's words (neighbourhood.cpp).
 #include <algorithm>
-#include <cstring>
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -189,6 +189,17 @@ std::vector<Pair> Pairs() {
                  (cv::Mat_<float>(4, 4) << 1, 2, 2, 1, 2, -4, -4, 2, 2, -4, -4, 2, 1, 2, 2, 1);
              cv::filter2D(f.matA, f.matOut, -1, k);
          }},
+        {"Edge 3x3 whole", "Edge 3 0 0", 1, "filter2D 3x3",
+         [](Frames &f) {
+             static const cv::Mat k = (cv::Mat_<float>(3, 3) << 1, 0, -1, 2, 0, -2, 1, 0, -1);
+             cv::filter2D(f.matA, f.matOut, -1, k);
+         }},
+        {"Edge 3x3 sixths", "Edge 13 0 0", 1, "filter2D 3x3",
+         [](Frames &f) {
+             const float s = 1.0f / 6;
+             static const cv::Mat k = (cv::Mat_<float>(3, 3) << s, 0, -s, s, 0, -s, s, 0, -s);
+             cv::filter2D(f.matA, f.matOut, -1, k);
+         }},
         {"BlurFilter box", "BlurFilter 0.0035 0.0035 0 1", 1, "blur 7x7",
          [](Frames &f) { cv::blur(f.matA, f.matOut, cv::Size(7, 7)); }},
         {"Resize half", "Resize [960 540] 1 1 0 0 1", 1, "resize LINEAR",

@@ -8,31 +8,18 @@
 // Radii and lengths are in half frame widths on both axes and are capped at
 // 255 pixels. Pixels beyond a line are the line's end pixel (edge mode 1),
 // its reflection without repeating the end (mode 2), or a 0 word (any other
-// mode). Each pass runs under the blur driver: rows of the input into scratch
-// frame A, columns of A into scratch frame B, then B into the output; an
-// output that is the input frame is therefore written only in the last pass.
-// Both scratch frames are stored by rows, and the column pass works across
-// whole rows (each of its W calls computes its share of the rows), so memory
-// is read and written in order.
-//
-// Sums run over the window in ascending position, channel by channel in
-// doubles, and round with halves away from zero. The fast lines read a padded
-// copy of the line already in doubles, or add whole rows tap by tap; a
-// symmetric kernel of equal taps (the box) takes integer running sums
-// instead: its window has an odd number of pixels, so the exact mean is never
-// half way between two integers and the rounded double sum is that mean
-// rounded.
+// mode). Each pass runs under the blur driver: rows of the input into a
+// scratch frame, stored by rows, then its columns filtered straight into the
+// output rows, one output row per call of the last pass, across whole rows so
+// memory is read and written in order. The calls of the middle pass only set
+// up the column filter: a second scratch frame and a copy of it into the output
+// would give the same words. An output that is the input frame is written
+// only in the last pass, after the first has read all of it. The lines and
+// the column pass the passes run are in blur_rows.cpp.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "effects/filter/filter_ops.h"
 #include "effects/warp/filters.h"
@@ -47,8 +34,6 @@ namespace kve {
 
 namespace {
 
-constexpr int32_t kMaxExtent = 255;
-
 struct BlurState {
     int32_t pass;  // the pass of the current call, kept from its first call
     BlurLine line;
@@ -61,19 +46,21 @@ BlurState &StateOf(const ArgBlock &in) {
 }
 
 // The driver's storage, found by the line op through the argument block.
-enum DriverSlot { kFrameA = 0, kFrameB = 1, kWork = 2 };
+enum DriverSlot { kFrameA = 0, kWork = 1 };
 
 // An extent in pixels capped to +-255; NaN counts as 0.
 double CapExtent(double e) {
     if (std::isnan(e)) return 0.0;
-    return std::clamp(e, -double{kMaxExtent}, double{kMaxExtent});
+    return std::clamp(e, -double{kMaxBlurExtent}, double{kMaxBlurExtent});
 }
+
+}  // namespace
 
 // The position read for position j of a line of n by the edge mode, or -1
 // for a 0 word. Reflection folds as often as it takes (period 2n - 2), so
 // windows longer than the line stay inside it; a single fold reads j = -1 as
 // 1 and j = n as n - 2.
-int64_t EdgeIndex(int64_t n, int64_t j, int32_t edge) {
+int64_t BlurEdgeIndex(int64_t n, int64_t j, int32_t edge) {
     if (j >= 0 && j < n) return j;
     if (edge == 1) return j < 0 ? 0 : n - 1;
     if (edge == 2) {
@@ -86,138 +73,15 @@ int64_t EdgeIndex(int64_t n, int64_t j, int32_t edge) {
     return -1;
 }
 
-Pixel EdgePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge) {
-    const int64_t k = EdgeIndex(n, j, edge);
+Pixel BlurEdgePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge) {
+    const int64_t k = BlurEdgeIndex(n, j, edge);
     return k < 0 ? 0 : src[static_cast<size_t>(k) * stride];
 }
 
-Pixel RoundedPixel(const double *sum) {
+Pixel RoundedSumPixel(const double *sum) {
     return PackPixel(RoundHalfAway(sum[0]), RoundHalfAway(sum[1]), RoundHalfAway(sum[2]),
                      RoundHalfAway(sum[3]));
 }
-
-int32_t Reach(const BlurLine &line) {
-    return std::max(-line.lo, line.hi);
-}
-
-// The line with `pad` positions on both sides, four doubles a pixel.
-void PadLine(const Pixel *src, size_t srcStride, int32_t n, int32_t pad, int32_t edge,
-             double *work) {
-    for (int64_t j = -pad; j < int64_t{n} + pad; ++j) {
-        const Pixel p = EdgePixel(src, srcStride, n, j, edge);
-        double *d = work + (j + pad) * 4;
-        d[0] = AlphaOf(p);
-        d[1] = RedOf(p);
-        d[2] = GreenOf(p);
-        d[3] = BlueOf(p);
-    }
-}
-
-// The pixel at position j, read directly inside the line.
-inline Pixel LinePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge) {
-    return j >= 0 && j < n ? src[static_cast<size_t>(j) * stride]
-                           : EdgePixel(src, stride, n, j, edge);
-}
-
-#if defined(__SSE2__)
-// The four channels of a pixel in four 32-bit lanes.
-inline __m128i Lanes(Pixel p) {
-    const __m128i zero = _mm_setzero_si128();
-    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero),
-                              zero);
-}
-
-// The mean of a box, rounded half up (for an odd count, the nearest integer):
-// trunc((2 sum + count) / (2 count)), for the four channels at once. The
-// numerator (below 2^18) is exact in a float; the quotient, never an integer
-// (odd over even), lies at least 1 / 1022 below the next integer. It is taken
-// as a float product with 1 / (2 count) nudged up by 2^-20: the product then
-// lies above the quotient by less than 1.2 * 2^-20 of it (under 3e-4 for
-// quotients up to 256), so its truncation is the quotient's.
-struct BoxDivisor {
-    __m128 inverse;
-    __m128i bias;
-    explicit BoxDivisor(int32_t count)
-        : inverse(_mm_set1_ps(static_cast<float>(1.0 / (2 * count) * (1 + 0x1p-20)))),
-          bias(_mm_set1_epi32(count)) {}
-    Pixel Mean(__m128i sum) const {
-        const __m128i numerator = _mm_add_epi32(_mm_add_epi32(sum, sum), bias);
-        const __m128i v = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(numerator), inverse));
-        return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
-    }
-};
-
-// Integer running sums over 2 r + 1 pixels, the four channels in four 32-bit
-// lanes, read straight from the line.
-void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
-             size_t dstStride) {
-    const BoxDivisor divisor(2 * r + 1);
-    __m128i sum = _mm_setzero_si128();
-    for (int64_t j = -r; j <= r; ++j)
-        sum = _mm_add_epi32(sum, Lanes(LinePixel(src, srcStride, n, j, edge)));
-    for (int64_t i = 0;; ++i) {
-        dst[static_cast<size_t>(i) * dstStride] = divisor.Mean(sum);
-        if (i + 1 == n) break;
-        sum = _mm_sub_epi32(sum, Lanes(LinePixel(src, srcStride, n, i - r, edge)));
-        sum = _mm_add_epi32(sum, Lanes(LinePixel(src, srcStride, n, i + r + 1, edge)));
-    }
-}
-#else
-// Integer running sums over 2 r + 1 pixels; the mean rounded half up, which
-// for an odd count is the nearest integer.
-void BoxLine(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
-             size_t dstStride) {
-    const int32_t count = 2 * r + 1;
-    int32_t sum[4] = {0, 0, 0, 0};
-    auto add = [&](Pixel p, int32_t sign) {
-        for (int c = 0; c < 4; ++c)
-            sum[c] += sign * static_cast<int32_t>(p >> (8 * c) & 0xFF);
-    };
-    for (int64_t j = -r; j <= r; ++j)
-        add(LinePixel(src, srcStride, n, j, edge), 1);
-    for (int64_t i = 0;; ++i) {
-        Pixel word = 0;
-        for (int c = 0; c < 4; ++c)
-            word |= static_cast<Pixel>((2 * sum[c] + count) / (2 * count)) << (8 * c);
-        dst[static_cast<size_t>(i) * dstStride] = word;
-        if (i + 1 == n) break;
-        add(LinePixel(src, srcStride, n, i - r, edge), -1);
-        add(LinePixel(src, srcStride, n, i + r + 1, edge), 1);
-    }
-}
-#endif
-
-void WeightedLine(const BlurLine &line, const double *padded, int32_t pad, int32_t n, Pixel *dst,
-                  size_t dstStride) {
-    const int32_t taps = line.hi - line.lo + 1;
-    for (int32_t i = 0; i < n; ++i) {
-        const double *p = padded + static_cast<size_t>(i + line.lo + pad) * 4;
-#if defined(__SSE2__)
-        // Two channels per lane pair; the same products and sums in the same
-        // order as the scalar loop, with no fused operations.
-        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t t = 0; t < taps; ++t) {
-            const __m128d w = _mm_set1_pd(line.weight[t]);
-            ar = _mm_add_pd(ar, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4)));
-            gb = _mm_add_pd(gb, _mm_mul_pd(w, _mm_loadu_pd(p + t * 4 + 2)));
-        }
-        dst[static_cast<size_t>(i) * dstStride] = PackRoundedLanes(ar, gb);
-#else
-        double sum[4] = {0.0, 0.0, 0.0, 0.0};
-        for (int32_t t = 0; t < taps; ++t)
-            for (int c = 0; c < 4; ++c)
-                sum[c] += line.weight[t] * p[t * 4 + c];
-        dst[static_cast<size_t>(i) * dstStride] = RoundedPixel(sum);
-#endif
-    }
-}
-
-// One tap of weight 1 gives every pixel back: 0 + 1 v is v.
-bool IsCopy(const BlurLine &line) {
-    return line.lo == 0 && line.hi == 0 && line.weight[0] == 1.0;
-}
-
-}  // namespace
 
 // ---- kernels and lines ---------------------------------------------------------------------
 
@@ -227,7 +91,7 @@ bool IsCopy(const BlurLine &line) {
 void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetric, int32_t edge) {
     const FilterRow *filter = FilterAt(filterIndex);
     const double x = std::fabs(CapExtent(extent));
-    double k[kMaxExtent + 1];
+    double k[kMaxBlurExtent + 1];
     int32_t n = 1;
     k[0] = 1.0;
     if (filter && x >= 1) {
@@ -283,300 +147,28 @@ void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetri
 }
 
 size_t BlurWorkDoubles(int32_t n) {
-    return (static_cast<size_t>(std::max(n, 0)) + 2 * kMaxExtent) * 4;
+    return (static_cast<size_t>(std::max(n, 0)) + 2 * kMaxBlurExtent) * 4;
+}
+
+Pixel BlurPointReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                         int32_t i) {
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int32_t o = line.lo; o <= line.hi; ++o) {
+        const double w = line.weight[o - line.lo];
+        const Pixel p = BlurEdgePixel(src, srcStride, n, int64_t{i} + o, line.edge);
+        sum[0] += w * AlphaOf(p);
+        sum[1] += w * RedOf(p);
+        sum[2] += w * GreenOf(p);
+        sum[3] += w * BlueOf(p);
+    }
+    return RoundedSumPixel(sum);
 }
 
 void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
                        Pixel *dst, size_t dstStride) {
-    for (int32_t i = 0; i < n; ++i) {
-        double sum[4] = {0.0, 0.0, 0.0, 0.0};
-        for (int32_t o = line.lo; o <= line.hi; ++o) {
-            const double w = line.weight[o - line.lo];
-            const Pixel p = EdgePixel(src, srcStride, n, int64_t{i} + o, line.edge);
-            sum[0] += w * AlphaOf(p);
-            sum[1] += w * RedOf(p);
-            sum[2] += w * GreenOf(p);
-            sum[3] += w * BlueOf(p);
-        }
-        dst[static_cast<size_t>(i) * dstStride] = RoundedPixel(sum);
-    }
+    for (int32_t i = 0; i < n; ++i)
+        dst[static_cast<size_t>(i) * dstStride] = BlurPointReference(line, src, srcStride, n, i);
 }
-
-void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
-                  size_t dstStride, double *work) {
-    if (n <= 0) return;
-    if (IsCopy(line)) {
-        for (int32_t i = 0; i < n; ++i)
-            dst[static_cast<size_t>(i) * dstStride] = src[static_cast<size_t>(i) * srcStride];
-        return;
-    }
-    if (line.boxRadius > 0) {
-        BoxLine(line.boxRadius, line.edge, src, srcStride, n, dst, dstStride);
-        return;
-    }
-    const int32_t pad = Reach(line);
-    PadLine(src, srcStride, n, pad, line.edge, work);
-    WeightedLine(line, work, pad, n, dst, dstStride);
-}
-
-#if defined(__x86_64__)
-KVE_TARGET_AVX2_BEGIN
-// BoxDivisor's truncated means of eight sums (two pixels) at once: the same
-// integer numerators, nudged single-precision product and truncation.
-inline __m256i TruncatedMeans(__m256i sums, __m256 inverse, __m256i bias) {
-    const __m256i numerator = _mm256_add_epi32(_mm256_add_epi32(sums, sums), bias);
-    return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(numerator), inverse));
-}
-
-// BoxLine two pixels at a time along a line stored in order: the same integer
-// running sums, their means taken two at a time and packed as Mean packs
-// them. Lines with gaps take BoxLine.
-void BoxLineAvx2(int32_t r, int32_t edge, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
-                 size_t dstStride) {
-    if (srcStride != 1 || dstStride != 1)
-        return BoxLine(r, edge, src, srcStride, n, dst, dstStride);
-    const BoxDivisor divisor(2 * r + 1);
-    const __m256 inverse = _mm256_broadcastss_ps(divisor.inverse);
-    const __m256i bias = _mm256_set1_epi32(2 * r + 1);
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    auto lanes = [&](int64_t j) {
-        const Pixel p = LinePixel(src, 1, n, j, edge);
-        return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(p)));
-    };
-    __m128i sum = _mm_setzero_si128();
-    for (int64_t j = -r; j <= r; ++j)
-        sum = _mm_add_epi32(sum, lanes(j));
-    // The sums move on by the entering pixel less the leaving one.
-    auto next = [&](int64_t i) {
-        sum = _mm_add_epi32(sum, _mm_sub_epi32(lanes(i + r + 1), lanes(i - r)));
-    };
-    int64_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const __m128i first = sum;
-        next(i);
-        const __m256i sums = _mm256_inserti128_si256(_mm256_castsi128_si256(first), sum, 1);
-        const __m256i v = TruncatedMeans(sums, inverse, bias);
-        const __m256i words = _mm256_packus_epi16(_mm256_packs_epi32(v, v), v);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + i),
-                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(words, order)));
-        if (i + 2 < n) next(i + 1);
-    }
-    if (i < n) dst[i] = divisor.Mean(sum);
-}
-KVE_TARGET_END
-
-void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
-                  size_t dstStride, double *work) {
-    if (n > 0 && line.boxRadius > 0 && !IsCopy(line)) {
-        BoxLineAvx2(line.boxRadius, line.edge, src, srcStride, n, dst, dstStride);
-        return;
-    }
-    BlurLineFast(line, src, srcStride, n, dst, dstStride, work);
-}
-#endif
-
-// ---- the column pass, across rows ------------------------------------------------------
-
-namespace {
-
-// One row of the box's column pass: each output is the mean of its column's
-// sum, rounded as BoxLine rounds it, and the sum then moves one row down.
-#if defined(__SSE2__)
-void BoxColumnRow(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
-                  Pixel *dst, int32_t from, int32_t width) {
-    const BoxDivisor divisor(count);
-    for (int32_t x = from; x < width; ++x) {
-        __m128i *cell = reinterpret_cast<__m128i *>(sums + x * 4);
-        const __m128i sum = _mm_loadu_si128(cell);
-        dst[x] = divisor.Mean(sum);
-        _mm_storeu_si128(cell,
-                         _mm_add_epi32(_mm_sub_epi32(sum, Lanes(leaving[x])), Lanes(entering[x])));
-    }
-}
-#else
-void BoxColumnRow(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
-                  Pixel *dst, int32_t from, int32_t width) {
-    for (int32_t x = from; x < width; ++x) {
-        Pixel word = 0;
-        for (int c = 0; c < 4; ++c) {
-            int32_t &sum = sums[x * 4 + c];
-            word |= static_cast<Pixel>((2 * sum + count) / (2 * count)) << (8 * c);
-            sum += static_cast<int32_t>(entering[x] >> (8 * c) & 0xFF) -
-                   static_cast<int32_t>(leaving[x] >> (8 * c) & 0xFF);
-        }
-        dst[x] = word;
-    }
-}
-#endif
-
-#if defined(__x86_64__)
-KVE_TARGET_AVX2_BEGIN
-// Two pixels' sums (eight channels) in 32-bit lanes: pixel p[0] low, p[1] high.
-inline __m256i ChannelsOfTwo(const Pixel *p) {
-    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
-}
-
-// BoxColumnRow four pixels at a time: the same truncated means and the same
-// saturating packs; the rest takes the narrow row.
-void BoxColumnRowAvx2(int32_t count, int32_t *sums, const Pixel *leaving, const Pixel *entering,
-                      Pixel *dst, int32_t, int32_t width) {
-    const BoxDivisor divisor(count);
-    const __m256 inverse = _mm256_broadcastss_ps(divisor.inverse);
-    const __m256i bias = _mm256_set1_epi32(count);
-    // After the packs, the 128-bit halves hold pixels x, x + 2 and x + 1, x + 3.
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    auto mean = [&](__m256i sums) { return TruncatedMeans(sums, inverse, bias); };
-    int32_t x = 0;
-    for (; x + 4 <= width; x += 4) {
-        __m256i *cells = reinterpret_cast<__m256i *>(sums + x * 4);
-        const __m256i low = _mm256_loadu_si256(cells), high = _mm256_loadu_si256(cells + 1);
-        const __m256i words =
-            _mm256_packus_epi16(_mm256_packs_epi32(mean(low), mean(high)), _mm256_setzero_si256());
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
-                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(words, order)));
-        _mm256_storeu_si256(cells,
-                            _mm256_add_epi32(_mm256_sub_epi32(low, ChannelsOfTwo(leaving + x)),
-                                             ChannelsOfTwo(entering + x)));
-        _mm256_storeu_si256(cells + 1,
-                            _mm256_add_epi32(_mm256_sub_epi32(high, ChannelsOfTwo(leaving + x + 2)),
-                                             ChannelsOfTwo(entering + x + 2)));
-    }
-    BoxColumnRow(count, sums, leaving, entering, dst, x, width);
-}
-KVE_TARGET_END
-#endif
-
-using BoxColumnRowFn = void (*)(int32_t count, int32_t *sums, const Pixel *leaving,
-                                const Pixel *entering, Pixel *dst, int32_t from, int32_t width);
-
-// Box: per-column running sums carried down the frame (and from one call to
-// the next while rows are asked for in order), a row at a time by `step`.
-void BoxColumns(int32_t r, int32_t edge, const Pixel *a, int32_t width, int32_t height, int32_t y0,
-                int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work, BoxColumnRowFn step) {
-    const int32_t count = 2 * r + 1;
-    auto row = [&](int64_t j) {
-        const int64_t k = EdgeIndex(height, j, edge);
-        return k < 0 ? work.zeros : RowPtr(a, static_cast<int32_t>(k), width);
-    };
-    int32_t *sums = work.sums;
-    for (int32_t y = y0; y < y1; ++y) {
-        if (sumsRow != y) {
-            std::fill(sums, sums + static_cast<size_t>(width) * 4, 0);
-            for (int64_t j = int64_t{y} - r; j <= int64_t{y} + r; ++j) {
-                const Pixel *src = row(j);
-                for (int32_t x = 0; x < width; ++x)
-                    for (int c = 0; c < 4; ++c)
-                        sums[x * 4 + c] += static_cast<int32_t>(src[x] >> (8 * c) & 0xFF);
-            }
-        }
-        step(count, sums, row(int64_t{y} - r), row(int64_t{y} + r + 1), RowPtr(b, y, width), 0,
-             width);
-        sumsRow = y + 1;
-    }
-}
-
-// Other kernels: each output row sums its window rows tap by tap, in strips
-// of columns short enough for their sums to stay in the nearest cache. Every
-// pixel's sum is built in the reference's order.
-void WeightedColumns(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, const BlurWork &work) {
-    const int32_t taps = line.hi - line.lo + 1;
-    const Pixel *rows[2 * kMaxExtent + 1];
-    double *acc = work.line;
-    for (int32_t y = y0; y < y1; ++y) {
-        for (int32_t t = 0; t < taps; ++t) {
-            const int64_t k = EdgeIndex(height, int64_t{y} + line.lo + t, line.edge);
-            rows[t] = k < 0 ? work.zeros : RowPtr(a, static_cast<int32_t>(k), width);
-        }
-        Pixel *dst = RowPtr(b, y, width);
-        for (int32_t x0 = 0; x0 < width; x0 += kColumnStrip) {
-            const int32_t n = std::min(kColumnStrip, width - x0);
-            std::fill(acc, acc + static_cast<size_t>(n) * 4, 0.0);
-#if defined(__SSE2__)
-            // Four taps per visit of the sums, in tap order.
-            for (int32_t t = 0; t < taps; t += 4) {
-                const int32_t group = std::min(4, taps - t);
-                __m128d w[4];
-                const Pixel *src[4];
-                for (int32_t u = 0; u < group; ++u) {
-                    w[u] = _mm_set1_pd(line.weight[t + u]);
-                    src[u] = rows[t + u] + x0;
-                }
-                for (int32_t x = 0; x < n; ++x) {
-                    double *cell = acc + x * 4;
-                    __m128d ar = _mm_loadu_pd(cell), gb = _mm_loadu_pd(cell + 2);
-                    for (int32_t u = 0; u < group; ++u) {
-                        const __m128i v = Lanes(src[u][x]);
-                        ar = _mm_add_pd(ar, _mm_mul_pd(w[u], _mm_cvtepi32_pd(v)));
-                        gb = _mm_add_pd(gb, _mm_mul_pd(w[u], _mm_cvtepi32_pd(_mm_shuffle_epi32(
-                                                                 v, _MM_SHUFFLE(1, 0, 3, 2)))));
-                    }
-                    _mm_storeu_pd(cell, ar);
-                    _mm_storeu_pd(cell + 2, gb);
-                }
-            }
-#else
-            for (int32_t t = 0; t < taps; ++t) {
-                const double w = line.weight[t];
-                const Pixel *src = rows[t] + x0;
-                for (int32_t x = 0; x < n; ++x) {
-                    const Pixel p = src[x];
-                    acc[x * 4 + 0] += w * AlphaOf(p);
-                    acc[x * 4 + 1] += w * RedOf(p);
-                    acc[x * 4 + 2] += w * GreenOf(p);
-                    acc[x * 4 + 3] += w * BlueOf(p);
-                }
-            }
-#endif
-#if defined(__SSE2__)
-            for (int32_t x = 0; x < n; ++x)
-                dst[x0 + x] =
-                    PackRoundedLanes(_mm_loadu_pd(acc + x * 4), _mm_loadu_pd(acc + x * 4 + 2));
-#else
-            for (int32_t x = 0; x < n; ++x)
-                dst[x0 + x] = RoundedPixel(acc + x * 4);
-#endif
-        }
-    }
-}
-
-}  // namespace
-
-size_t BlurColumnsLineDoubles() {
-    return static_cast<size_t>(kColumnStrip) * 4;
-}
-
-namespace {
-
-void BlurColumnsWith(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work,
-                     BoxColumnRowFn boxRow) {
-    if (width <= 0 || y0 >= y1) return;
-    if (IsCopy(line)) {
-        std::memcpy(RowPtr(b, y0, width), RowPtr(a, y0, width),
-                    static_cast<size_t>(y1 - y0) * static_cast<size_t>(width) * sizeof(Pixel));
-        return;
-    }
-    std::fill(work.zeros, work.zeros + width, Pixel{0});
-    if (line.boxRadius > 0)
-        BoxColumns(line.boxRadius, line.edge, a, width, height, y0, y1, b, sumsRow, work, boxRow);
-    else
-        WeightedColumns(line, a, width, height, y0, y1, b, work);
-}
-
-}  // namespace
-
-void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, b, sumsRow, work, BoxColumnRow);
-}
-
-#if defined(__x86_64__)
-void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work) {
-    BlurColumnsWith(line, a, width, height, y0, y1, b, sumsRow, work, BoxColumnRowAvx2);
-}
-#endif
 
 // ---- the driver ---------------------------------------------------------------------------
 
@@ -586,27 +178,23 @@ void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const Outp
     const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
     if (width <= 0 || height <= 0 || !images[0] || !outputs[0]) return;
     const uint64_t words = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    const bool fits = words <= std::numeric_limits<size_t>::max() / 2 / sizeof(Pixel);
-    // A and B in one block: one allocation to fail, and one large block the
-    // allocator tends to keep for the next call rather than map fresh
-    // (zero-filled) pages every time.
-    std::unique_ptr<Pixel[]> frames, zeros;
+    const bool fits = words <= std::numeric_limits<size_t>::max() / sizeof(Pixel);
+    std::unique_ptr<Pixel[]> frame, zeros;
     std::unique_ptr<double[]> line;
     std::unique_ptr<int32_t[]> sums;
     if (fits) {
-        frames.reset(new (std::nothrow) Pixel[2 * words]);
+        frame.reset(new (std::nothrow) Pixel[words]);
         line.reset(new (std::nothrow) double[std::max(BlurWorkDoubles(std::max(width, height)),
                                                       BlurColumnsLineDoubles())]);
         sums.reset(new (std::nothrow) int32_t[static_cast<size_t>(width) * 4]);
         zeros.reset(new (std::nothrow) Pixel[static_cast<size_t>(width)]);
     }
-    if (!frames || !line || !sums || !zeros) {
+    if (!frame || !line || !sums || !zeros) {
         Diag_Message("<Blur> temp buffer allocation failure");
         return;
     }
     BlurWork work{line.get(), sums.get(), zeros.get()};
-    in.driverSlots[kFrameA] = frames.get();
-    in.driverSlots[kFrameB] = frames.get() + words;
+    in.driverSlots[kFrameA] = frame.get();
     in.driverSlots[kWork] = &work;
 
     const int64_t total64 = int64_t{width} + 2 * int64_t{height};
@@ -659,7 +247,6 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
     if (first) s.pass = first;
     const int32_t width = in.imageWidth[0], height = in.imageHeight[0];
     auto *a = static_cast<Pixel *>(in.driverSlots[kFrameA]);
-    auto *b = static_cast<Pixel *>(in.driverSlots[kFrameB]);
     const BlurWork &work = *static_cast<const BlurWork *>(in.driverSlots[kWork]);
     const int32_t edge = in.ints[0];
     switch (s.pass) {
@@ -674,17 +261,11 @@ void BlurCall(int first, int32_t i, const Pixel *const *images, Pixel *const *ou
                 BuildBlurLine(s.line, filterIndex, extents(in).down, symmetric, edge);
                 s.sumsRow = -1;
             }
-            if (i >= width) return;
-            // Column i's call computes its share of the rows, all the columns
-            // of each row at once; the last call finishes the frame.
-            FilterRowSets().Pick().blurColumns(
-                s.line, a, width, height, static_cast<int32_t>(int64_t{i} * height / width),
-                static_cast<int32_t>((int64_t{i} + 1) * height / width), b, s.sumsRow, work);
             break;
         case 3:
             if (i >= height) return;
-            std::memcpy(outLines[0], RowPtr(b, i, width),
-                        static_cast<size_t>(width) * sizeof(Pixel));
+            FilterRowSets().Pick().blurColumns(s.line, a, width, height, i, i + 1, outLines[0],
+                                               s.sumsRow, work);
             break;
         default:
             break;

@@ -70,6 +70,20 @@ struct KernelWindow {
     int32_t kw, kh;
 };
 
+// A row or column index clamped to 0 .. n - 1.
+inline int32_t ClampIndex(int64_t v, int32_t n) {
+    return static_cast<int32_t>(v < 0 ? 0 : v >= n ? n - 1 : v);
+}
+
+// The kh rows of the window of row y, clamped to the frame.
+inline void KernelWindowRows(const KernelWindow &k, const Pixel *frame, int32_t width,
+                             int32_t height, int32_t y, const Pixel **rows) {
+    const int64_t top = int64_t{y} - k.kh / 2;
+    for (int32_t i = 0; i < k.kh; ++i)
+        rows[i] =
+            frame + static_cast<size_t>(ClampIndex(top + i, height)) * static_cast<size_t>(width);
+}
+
 // Row y filtered by the window, in doubles tap by tap (the reference).
 void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                         int32_t y, Pixel *dst);
@@ -93,6 +107,18 @@ size_t KernelCacheDoubles(int32_t width);
 // The same words in double lanes, for any kernel.
 void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                       int32_t y, Pixel *dst, KernelRowCache &cache);
+#if defined(__x86_64__)
+// The fixed-point rows eight and sixteen pixels at a time, the double rows
+// two pixels at a time.
+void KernelRowFixedPointAvx2(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                             int32_t width, int32_t height, int32_t y, Pixel *dst);
+void KernelRowFixedPointAvx512(const KernelWindow &k, int32_t shift, const Pixel *frame,
+                               int32_t width, int32_t height, int32_t y, Pixel *dst);
+void KernelRowDoublesAvx2(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
+                          int32_t y, Pixel *dst, KernelRowCache &cache);
+void KernelRowDoublesAvx512(const KernelWindow &k, const Pixel *frame, int32_t width,
+                            int32_t height, int32_t y, Pixel *dst, KernelRowCache &cache);
+#endif
 
 // Emboss: the two weighted kernels, the level and the colour flag.
 struct EmbossKernels {
@@ -104,6 +130,13 @@ void EmbossRowReference(const EmbossKernels &e, const Pixel *frame, int32_t widt
                         int32_t y, Pixel *dst);
 void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
                    int32_t y, Pixel *dst, KernelRowCache &cache);
+#if defined(__x86_64__)
+// The same two pixels at a time.
+void EmbossRowAvx2(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                   int32_t y, Pixel *dst, KernelRowCache &cache);
+void EmbossRowAvx512(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
+                     int32_t y, Pixel *dst, KernelRowCache &cache);
+#endif
 
 // ---- medians.cpp -------------------------------------------------------------
 
@@ -122,7 +155,7 @@ void MedianRowReference(MedianShape shape, const Pixel *frame, int32_t width, in
 void MedianRowFast(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
 #if defined(__x86_64__)
-// The same networks eight and sixteen pixels at a time.
+// The same networks eight and (the square) sixteen pixels at a time.
 void MedianRowAvx2(MedianShape shape, const Pixel *frame, int32_t width, int32_t height, int32_t y,
                    Pixel *dst);
 void MedianRowAvx512(MedianShape shape, const Pixel *frame, int32_t width, int32_t height,
@@ -140,17 +173,35 @@ void OutlierRowReference(MedianShape shape, OutlierTest test, const Pixel *frame
                          int32_t height, int32_t y, Pixel *dst);
 void OutlierRowFast(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
                     int32_t height, int32_t y, Pixel *dst);
+#if defined(__x86_64__)
+// The same sums eight and sixteen pixels at a time.
+void OutlierRowAvx2(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                    int32_t height, int32_t y, Pixel *dst);
+void OutlierRowAvx512(MedianShape shape, OutlierTest test, const Pixel *frame, int32_t width,
+                      int32_t height, int32_t y, Pixel *dst);
+#endif
 
 // ---- blurs.cpp ---------------------------------------------------------------
 
-// Three passes through two scratch frames: rows into A, columns of A into B,
-// rows of B into the output.
+// Three passes of calls: rows of the input into a scratch frame, a pass
+// that sets up the column filter, then the output rows.
 void BlurDriver(LineOp lineOp, const ImageList &images, ArgBlock &in, const OutputList &outputs,
                 ArgBlock &out);
 
 KVE_LINE_OP(BlurFilterLineOp);
 KVE_LINE_OP(BlurMotionFilterLineOp);
 size_t BlurScratch(const ArgBlock &in, const ArgBlock &out);
+
+// Blur extents in pixels are capped to this.
+constexpr int32_t kMaxBlurExtent = 255;
+
+// The position read for position j of a line of n by the edge mode, or -1
+// for a 0 word.
+int64_t BlurEdgeIndex(int64_t n, int64_t j, int32_t edge);
+// The pixel at that position (a 0 word for -1) of a line with a stride.
+Pixel BlurEdgePixel(const Pixel *src, size_t stride, int64_t n, int64_t j, int32_t edge);
+// Four channel sums rounded with halves away from zero and packed.
+Pixel RoundedSumPixel(const double *sum);
 
 // One line filter: output i = sum over o = lo .. hi of weight[o - lo] *
 // pixel(i + o), in ascending o, with pixels beyond the line taken by the edge
@@ -175,18 +226,26 @@ void BuildBlurLine(BlurLine &line, int filterIndex, double extent, bool symmetri
 size_t BlurWorkDoubles(int32_t n);
 void BlurLineReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
                        Pixel *dst, size_t dstStride);
+// The reference's output at position i alone.
+Pixel BlurPointReference(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
+                         int32_t i);
 void BlurLineFast(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
-// The same with a box along a line stored in order two pixels at a time
-// (AVX2 CPUs only).
+// The same with a box along a line stored in order two pixels at a time,
+// and other kernels a pixel a double vector (AVX2 CPUs only).
 void BlurLineAvx2(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
                   size_t dstStride, double *work);
+// The same with a box of radius up to 127 eight pixels at a time, and other
+// kernels into a line stored in order two pixels a vector (AVX-512 CPUs
+// only).
+void BlurLineAvx512(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n, Pixel *dst,
+                    size_t dstStride, double *work);
 
 // The column pass computed across rows: rows y0 .. y1 - 1 of the vertical
-// filtering of `a` (width x height, stored by rows) into `b`, the words
-// BlurLineReference gives column by column. A box carries its running sums
-// from one call to the next in `work.sums` while `sumsRow` names the row they
-// are for (-1 to start afresh).
+// filtering of `a` (width x height, stored by rows) into `dst` (row y0
+// first, width apart), the words BlurLineReference gives column by column.
+// A box carries its running sums from one call to the next in `work.sums`
+// while `sumsRow` names the row they are for (-1 to start afresh).
 constexpr int32_t kColumnStrip = 256;
 struct BlurWork {
     double *line;   // BlurWorkDoubles(max(W, H)) and BlurColumnsLineDoubles()
@@ -195,14 +254,18 @@ struct BlurWork {
 };
 size_t BlurColumnsLineDoubles();
 void BlurColumnsAcross(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                       int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
-// The same with the box's rows four pixels at a time (AVX2 CPUs only).
+                       int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
+// The same with the box's rows four pixels at a time and other kernels' sums
+// a pixel a double vector (AVX2 CPUs only), or four and two pixels a vector
+// (AVX-512 CPUs only).
 void BlurColumnsAvx2(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                     int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+                     int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
+void BlurColumnsAvx512(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
+                       int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 
 // The filters' rows at one CPU level: the plain references at the scalar
-// level, the SSE2 rows from SSE2 up. Each entry takes the fast rows'
-// arguments; the scalar ones ignore the working storage.
+// level, then the SSE2, AVX2 and AVX-512 rows. Each entry takes the fast
+// rows' arguments; rows that do not need the working storage ignore it.
 struct FilterRows {
     void (*kernelFixedPoint)(const KernelWindow &k, int32_t shift, const Pixel *frame,
                              int32_t width, int32_t height, int32_t y, Pixel *dst);
@@ -216,7 +279,7 @@ struct FilterRows {
     void (*blurLine)(const BlurLine &line, const Pixel *src, size_t srcStride, int32_t n,
                      Pixel *dst, size_t dstStride, double *work);
     void (*blurColumns)(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                        int32_t y0, int32_t y1, Pixel *b, int32_t &sumsRow, const BlurWork &work);
+                        int32_t y0, int32_t y1, Pixel *dst, int32_t &sumsRow, const BlurWork &work);
 };
 const CpuRows<FilterRows> &FilterRowSets();
 

@@ -1,9 +1,10 @@
 // The filters' rows per CPU level, and the one place that picks them.
 //
 // The scalar level runs the plain references, so KVE_CPU=scalar reproduces
-// the filters without any vector code; the levels above run the SSE2 rows and,
-// from AVX2 up, the medians' eight- and sixteen-pixel rows and the box's
-// lines and column pass several pixels at a time; all give the same words.
+// the filters without any vector code; the SSE2 level runs the SSE2 rows, and
+// the AVX2 and AVX-512 levels rows of their own for every filter: the kernels
+// (fixed-point and double), Emboss, the medians, the outliers and the blurs'
+// lines and column pass. All give the same words.
 #include "effects/filter/filter_ops.h"
 
 namespace kve {
@@ -26,14 +27,12 @@ void BlurLinePlain(const BlurLine &line, const Pixel *src, size_t srcStride, int
                    size_t dstStride, double *) {
     BlurLineReference(line, src, srcStride, n, dst, dstStride);
 }
-// The column pass column by column: the call that starts at row 0 filters
-// every column whole, the later calls of the pass find their rows done.
+// The column pass pixel by pixel, each the reference's sum down its column.
 void BlurColumnsPlain(const BlurLine &line, const Pixel *a, int32_t width, int32_t height,
-                      int32_t y0, int32_t, Pixel *b, int32_t &, const BlurWork &) {
-    if (y0 != 0) return;
-    for (int32_t x = 0; x < width; ++x)
-        BlurLineReference(line, a + x, static_cast<size_t>(width), height, b + x,
-                          static_cast<size_t>(width));
+                      int32_t y0, int32_t y1, Pixel *dst, int32_t &, const BlurWork &) {
+    for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            *dst++ = BlurPointReference(line, a + x, static_cast<size_t>(width), height, y);
 }
 
 constexpr FilterRows kPlain = {KernelFixedPointPlain, KernelDoublesPlain,  EmbossPlain,
@@ -43,11 +42,12 @@ constexpr FilterRows kSse2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFa
                               MedianRowFast,       OutlierRowFast,   BlurLineFast,
                               BlurColumnsAcross};
 #if defined(__x86_64__)
-constexpr FilterRows kAvx2 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,  MedianRowAvx2,
-                              OutlierRowFast,      BlurLineAvx2,     BlurColumnsAvx2};
-constexpr FilterRows kAvx512 = {KernelRowFixedPoint, KernelRowDoubles, EmbossRowFast,
-                                MedianRowAvx512,     OutlierRowFast,   BlurLineAvx2,
-                                BlurColumnsAvx2};
+constexpr FilterRows kAvx2 = {KernelRowFixedPointAvx2, KernelRowDoublesAvx2, EmbossRowAvx2,
+                              MedianRowAvx2,           OutlierRowAvx2,       BlurLineAvx2,
+                              BlurColumnsAvx2};
+constexpr FilterRows kAvx512 = {KernelRowFixedPointAvx512, KernelRowDoublesAvx512, EmbossRowAvx512,
+                                MedianRowAvx512,           OutlierRowAvx512,       BlurLineAvx512,
+                                BlurColumnsAvx512};
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kAvx2, kAvx512}};
 #else
 constexpr CpuRows<FilterRows> kFilterRows = {{kPlain, kSse2, kSse2, kSse2}};

@@ -13,18 +13,14 @@
 // in row-major order in doubles and rounded with halves away from zero. A
 // kernel whose taps are small multiples of a power of two (1, 1/2 ... 1/256)
 // runs in 16-bit integer lanes instead: its double sums are exact, so the
-// integer sums give the same words. Other kernels run two channels per double
-// vector over rows converted once. The driver (here) also serves the medians
-// and outliers.
+// integer sums give the same words. Other kernels run in double vectors over
+// rows converted once. The fast rows are in kernel_rows.cpp; the driver (here)
+// also serves the medians and outliers.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "effects/filter/filter_ops.h"
 #include "effects/point/point_ops.h"
@@ -132,18 +128,6 @@ void SetKernel3x3(KernelState &s, const Kernel3x3 &taps) {
 
 // ---- the window and the reference row ---------------------------------------------
 
-int32_t Clamp(int64_t v, int32_t n) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, 0, n - 1));
-}
-
-// Rows of the window of row y, clamped to the frame.
-void WindowRows(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height, int32_t y,
-                const Pixel **rows) {
-    const int64_t top = int64_t{y} - k.kh / 2;
-    for (int32_t i = 0; i < k.kh; ++i)
-        rows[i] = RowPtr(frame, Clamp(top + i, height), width);
-}
-
 int32_t Channel(Pixel p, int shift) {
     return static_cast<int32_t>(p >> shift & 0xFF);
 }
@@ -156,7 +140,7 @@ Pixel KernelPixel(const KernelWindow &k, const Pixel *const *rows, int32_t width
         double s = 0.0;
         for (int32_t i = 0; i < k.kh; ++i)
             for (int32_t j = 0; j < k.kw; ++j)
-                s += k.taps[i * k.kw + j] * Channel(rows[i][Clamp(left + j, width)], 8 * c);
+                s += k.taps[i * k.kw + j] * Channel(rows[i][ClampIndex(left + j, width)], 8 * c);
         rounded[c] = RoundHalfAway(s);
     }
     return PackPixel(rounded[0], rounded[1], rounded[2], rounded[3]);
@@ -307,147 +291,10 @@ int32_t KernelFixedPointShift(const KernelWindow &k) {
 void KernelRowReference(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
                         int32_t y, Pixel *dst) {
     const Pixel *rows[16];
-    WindowRows(k, frame, width, height, y, rows);
+    KernelWindowRows(k, frame, width, height, y, rows);
     for (int32_t x = 0; x < width; ++x)
         dst[x] = KernelPixel(k, rows, width, x);
 }
-
-size_t KernelCacheDoubles(int32_t width) {
-    return static_cast<size_t>(kKernelCacheRows) *
-           (static_cast<size_t>(std::max(width, 0)) + 2 * kKernelCachePad) * 4;
-}
-
-namespace {
-
-// Row r in doubles, four a pixel, with kKernelCachePad columns repeating the
-// edge pixels on both sides; converted once and kept while windows use it
-// (at most 16 distinct rows at a time). Returns the address of column 0.
-const double *CachedRow(KernelRowCache &cache, const Pixel *frame, int32_t width, int32_t r) {
-    const int32_t slot = r % kKernelCacheRows;
-    const size_t stride = (static_cast<size_t>(width) + 2 * kKernelCachePad) * 4;
-    double *row = cache.rows + static_cast<size_t>(slot) * stride;
-    if (cache.tags[slot] != r + 1) {
-        const Pixel *src = RowPtr(frame, r, width);
-        for (int64_t j = -kKernelCachePad; j < int64_t{width} + kKernelCachePad; ++j) {
-            const Pixel p = src[Clamp(j, width)];
-            double *d = row + (j + kKernelCachePad) * 4;
-            d[0] = AlphaOf(p);
-            d[1] = RedOf(p);
-            d[2] = GreenOf(p);
-            d[3] = BlueOf(p);
-        }
-        cache.tags[slot] = r + 1;
-    }
-    return row + kKernelCachePad * 4;
-}
-
-}  // namespace
-
-#if defined(__SSE2__)
-// Two channels per double vector, summed tap by tap in the reference's order
-// with separate multiplies and adds, so every lane is the reference's sum.
-void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
-                      int32_t y, Pixel *dst, KernelRowCache &cache) {
-    const double *rows[16];
-    const int64_t top = int64_t{y} - k.kh / 2;
-    const int32_t left = k.kw / 2;
-    for (int32_t i = 0; i < k.kh; ++i)
-        rows[i] = CachedRow(cache, frame, width, Clamp(top + i, height)) - left * 4;
-    // Zero taps are left out: with finite channel values their products are
-    // zeros, and adding a zero changes no sum (at most the sign of a zero
-    // sum, which rounds to 0 either way). The others keep their order.
-    __m128d taps[16];
-    const double *sources[16];
-    int32_t used = 0;
-    for (int32_t i = 0; i < k.kh; ++i)
-        for (int32_t j = 0; j < k.kw; ++j) {
-            const double t = k.taps[i * k.kw + j];
-            if (t == 0.0) continue;
-            taps[used] = _mm_set1_pd(t);
-            sources[used++] = rows[i] + j * 4;
-        }
-    for (int32_t x = 0; x < width; ++x) {
-        __m128d ar = _mm_setzero_pd(), gb = _mm_setzero_pd();
-        for (int32_t t = 0; t < used; ++t) {
-            const double *p = sources[t] + static_cast<size_t>(x) * 4;
-            ar = _mm_add_pd(ar, _mm_mul_pd(taps[t], _mm_loadu_pd(p)));
-            gb = _mm_add_pd(gb, _mm_mul_pd(taps[t], _mm_loadu_pd(p + 2)));
-        }
-        dst[x] = PackRoundedLanes(ar, gb);
-    }
-}
-
-// Two pixels per 16-bit vector (eight channels). The taps scaled by 2^shift
-// are whole and 255 times the sum of their sizes fits 15 bits, so the
-// partial sums are exact and never wrap; the reference's double sums are the
-// same numbers over 2^shift, exactly. A positive sum rounds to
-// (S + 2^(shift-1)) >> shift; zero or negative ones pack to 0 either way.
-// packus clamps to 255 as PackPixel does.
-void KernelRowFixedPoint(const KernelWindow &k, int32_t shift, const Pixel *frame, int32_t width,
-                         int32_t height, int32_t y, Pixel *dst) {
-    const Pixel *rows[16];
-    WindowRows(k, frame, width, height, y, rows);
-    const int32_t left = k.kw / 2, right = k.kw - 1 - left;
-    // Only the non-zero taps: integer sums do not depend on their order.
-    __m128i taps[16];
-    const Pixel *sources[16];
-    int32_t offsets[16];
-    int32_t used = 0;
-    for (int32_t i = 0; i < k.kh; ++i)
-        for (int32_t j = 0; j < k.kw; ++j) {
-            const auto t = static_cast<int16_t>(k.taps[i * k.kw + j] * (1 << shift));
-            if (t == 0) continue;
-            taps[used] = _mm_set1_epi16(t);
-            offsets[used] = j - left;
-            sources[used++] = rows[i];
-        }
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i half = _mm_set1_epi16(static_cast<int16_t>(shift > 0 ? 1 << (shift - 1) : 0));
-    const __m128i count = _mm_cvtsi32_si128(shift);
-    auto finish = [&](__m128i sum) {
-        // Non-negative after the max; adding at most 128 to 32767 stays
-        // within 16 unsigned bits, and the logical shift reads it so.
-        return _mm_srl_epi16(_mm_add_epi16(_mm_max_epi16(sum, zero), half), count);
-    };
-    // A column whose window leaves the frame: the same sums for one pixel,
-    // its columns clamped.
-    auto edgePixel = [&](int32_t x) {
-        __m128i sum = zero;
-        for (int32_t t = 0; t < used; ++t) {
-            const Pixel p = sources[t][Clamp(int64_t{x} + offsets[t], width)];
-            const __m128i v = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero);
-            sum = _mm_add_epi16(sum, _mm_mullo_epi16(v, taps[t]));
-        }
-        return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(finish(sum), zero)));
-    };
-    int32_t x = 0;
-    for (; x < std::min(left, width); ++x)
-        dst[x] = edgePixel(x);
-    const int32_t end = width - right;  // first column whose window passes the right edge
-    for (; x + 4 <= end; x += 4) {
-        __m128i lo = zero, hi = zero;
-        for (int32_t t = 0; t < used; ++t) {
-            const __m128i p =
-                _mm_loadu_si128(reinterpret_cast<const __m128i *>(sources[t] + (x + offsets[t])));
-            lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), taps[t]));
-            hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), taps[t]));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + x),
-                         _mm_packus_epi16(finish(lo), finish(hi)));
-    }
-    for (; x < width; ++x)
-        dst[x] = edgePixel(x);
-}
-#else
-void KernelRowDoubles(const KernelWindow &k, const Pixel *frame, int32_t width, int32_t height,
-                      int32_t y, Pixel *dst, KernelRowCache &) {
-    KernelRowReference(k, frame, width, height, y, dst);
-}
-void KernelRowFixedPoint(const KernelWindow &k, int32_t, const Pixel *frame, int32_t width,
-                         int32_t height, int32_t y, Pixel *dst) {
-    KernelRowReference(k, frame, width, height, y, dst);
-}
-#endif
 
 // ---- kernels of the line ops ------------------------------------------------------------
 
@@ -575,12 +422,12 @@ void EmbossRowReference(const EmbossKernels &e, const Pixel *frame, int32_t widt
                         int32_t y, Pixel *dst) {
     const KernelWindow k1{e.k1, 3, 3};
     const Pixel *rows[3];
-    WindowRows(k1, frame, width, height, y, rows);
+    KernelWindowRows(k1, frame, width, height, y, rows);
     for (int32_t x = 0; x < width; ++x) {
         double v[3][9];
         for (int32_t i = 0; i < 3; ++i)
             for (int32_t j = 0; j < 3; ++j) {
-                const Pixel p = rows[i][Clamp(int64_t{x} - 1 + j, width)];
+                const Pixel p = rows[i][ClampIndex(int64_t{x} - 1 + j, width)];
                 v[0][i * 3 + j] = RedOf(p);
                 v[1][i * 3 + j] = GreenOf(p);
                 v[2][i * 3 + j] = BlueOf(p);
@@ -597,78 +444,6 @@ void EmbossRowReference(const EmbossKernels &e, const Pixel *frame, int32_t widt
         dst[x] = EmbossPixel(e, a, b);
     }
 }
-
-#if defined(__SSE2__)
-namespace {
-
-// (a - b) + 255 r per channel, truncated and packed with alpha 0; lanes are
-// clamped to -1 .. 256 first (NaN to -1), which changes no packed result.
-inline Pixel EmbossColourLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
-    const __m128d lift = _mm_set1_pd(255 * r);
-    auto truncate = [&](__m128d a, __m128d b) {
-        __m128d t = _mm_add_pd(_mm_sub_pd(a, b), lift);
-        t = _mm_min_pd(_mm_max_pd(t, _mm_set1_pd(-1.0)), _mm_set1_pd(256.0));
-        return _mm_cvttpd_epi32(t);
-    };
-    const __m128i v = _mm_unpacklo_epi64(truncate(ar1, ar2), truncate(gb1, gb2));
-    const auto word =
-        static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(v, v), v)));
-    return word & ~0xFFu;
-}
-
-// Each kernel's colour rounded and clamped as PackRGB would, their lumas
-// compared: trunc(Y_A + r - Y_B) clamped, in all four bytes.
-inline Pixel EmbossGreyLanes(__m128d ar1, __m128d gb1, __m128d ar2, __m128d gb2, double r) {
-    const int32_t ya = MonochromeLuma(PackRoundedLanes(ar1, gb1));
-    const int32_t yb = MonochromeLuma(PackRoundedLanes(ar2, gb2));
-    // Clamped before truncation (NaN to 0), without branches.
-    double t = ya + r - yb;
-    t = t > 0 ? t : 0.0;
-    t = t < 255 ? t : 255.0;
-    const auto v = static_cast<int32_t>(t);
-    return static_cast<Pixel>(v) * 0x01010101u;
-}
-
-}  // namespace
-
-// Both kernels' sums two channels per vector over the cached rows, in the
-// reference's tap order; the alpha lane is summed and ignored.
-void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
-                   int32_t y, Pixel *dst, KernelRowCache &cache) {
-    const double *rows[3];
-    for (int32_t i = 0; i < 3; ++i)
-        rows[i] = CachedRow(cache, frame, width, Clamp(int64_t{y} - 1 + i, height)) - 4;
-    // Positions where both kernels are zero are left out, as in
-    // KernelRowDoubles.
-    __m128d taps1[9], taps2[9];
-    const double *sources[9];
-    int32_t used = 0;
-    for (int32_t i = 0; i < 9; ++i) {
-        if (e.k1[i] == 0.0 && e.k2[i] == 0.0) continue;
-        taps1[used] = _mm_set1_pd(e.k1[i]);
-        taps2[used] = _mm_set1_pd(e.k2[i]);
-        sources[used++] = rows[i / 3] + (i % 3) * 4;
-    }
-    for (int32_t x = 0; x < width; ++x) {
-        __m128d ar1 = _mm_setzero_pd(), gb1 = ar1, ar2 = ar1, gb2 = ar1;
-        for (int32_t t = 0; t < used; ++t) {
-            const double *p = sources[t] + static_cast<size_t>(x) * 4;
-            const __m128d lo = _mm_loadu_pd(p), hi = _mm_loadu_pd(p + 2);
-            ar1 = _mm_add_pd(ar1, _mm_mul_pd(taps1[t], lo));
-            gb1 = _mm_add_pd(gb1, _mm_mul_pd(taps1[t], hi));
-            ar2 = _mm_add_pd(ar2, _mm_mul_pd(taps2[t], lo));
-            gb2 = _mm_add_pd(gb2, _mm_mul_pd(taps2[t], hi));
-        }
-        dst[x] = e.colour ? EmbossColourLanes(ar1, gb1, ar2, gb2, e.level)
-                          : EmbossGreyLanes(ar1, gb1, ar2, gb2, e.level);
-    }
-}
-#else
-void EmbossRowFast(const EmbossKernels &e, const Pixel *frame, int32_t width, int32_t height,
-                   int32_t y, Pixel *dst, KernelRowCache &) {
-    EmbossRowReference(e, frame, width, height, y, dst);
-}
-#endif
 
 // K1 (the direction, weighted 1 - r) minus K2 (the opposite direction,
 // weighted r). In colour the difference is lifted by 255 r and truncated, and

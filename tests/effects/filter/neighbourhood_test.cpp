@@ -238,7 +238,7 @@ TEST(NeighbourhoodDriver, ReportsRowsAndStopsInPlaceAsSeparately) {
     }
 }
 
-TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
+TEST(NeighbourhoodKernels, EveryLevelMatchesTheReferenceOnEveryWidth) {
     const double t = 1.0 / 3, e = 1.0 / 256;
     struct Case {
         std::vector<double> taps;
@@ -270,6 +270,7 @@ TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
         {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 1, 16, -1},
         {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6}, 2, 8, -1},
     };
+    const std::vector<CpuLevel> levels = LevelsToTest();
     for (size_t c = 0; c < cases.size(); ++c) {
         const KernelWindow k{cases[c].taps.data(), cases[c].kw, cases[c].kh};
         const int32_t shift = KernelFixedPointShift(k);
@@ -283,19 +284,26 @@ TEST(NeighbourhoodKernels, FastRowsMatchTheReferenceOnEveryWidth) {
             int32_t tags[kKernelCacheRows] = {};
             KernelRowCache cache{rows.data(), tags};
             for (int32_t y = 0; y < h; ++y) {
-                Frame expect(n + 4, kGuard), doubles(n + 4, kGuard), fixed(n + 4, kGuard);
+                Frame expect(n + 4, kGuard);
                 KernelRowReference(k, frame.data(), n, h, y, expect.data());
-                KernelRowDoubles(k, frame.data(), n, h, y, doubles.data(), cache);
-                ASSERT_EQ(doubles, expect) << "kernel " << c << " width " << n << " row " << y;
-                if (shift < 0) continue;
-                KernelRowFixedPoint(k, shift, frame.data(), n, h, y, fixed.data());
-                ASSERT_EQ(fixed, expect) << "kernel " << c << " width " << n << " row " << y;
+                for (const CpuLevel level : levels) {
+                    const FilterRows &rows = FilterRowSets().For(level);
+                    Frame doubles(n + 4, kGuard), fixed(n + 4, kGuard);
+                    rows.kernelDoubles(k, frame.data(), n, h, y, doubles.data(), cache);
+                    ASSERT_EQ(doubles, expect)
+                        << CpuLevelName(level) << " kernel " << c << " width " << n << " row " << y;
+                    if (shift < 0) continue;
+                    rows.kernelFixedPoint(k, shift, frame.data(), n, h, y, fixed.data());
+                    ASSERT_EQ(fixed, expect) << CpuLevelName(level) << " fixed kernel " << c
+                                             << " width " << n << " row " << y;
+                }
             }
         }
     }
 }
 
-TEST(EmbossTest, FastRowMatchesTheReferenceOnEveryWidth) {
+TEST(EmbossTest, EveryLevelMatchesTheReferenceOnEveryWidth) {
+    const std::vector<CpuLevel> levels = LevelsToTest();
     for (auto [type, direction] :
          {std::pair{3, 1}, std::pair{0, 6}, std::pair{13, 0}, std::pair{100, 0}}) {
         for (double r : {0.0, 0.25, 0.5, 0.9, -3.0, 1e300}) {
@@ -315,10 +323,15 @@ TEST(EmbossTest, FastRowMatchesTheReferenceOnEveryWidth) {
                     int32_t tags[kKernelCacheRows] = {};
                     KernelRowCache cache{rows.data(), tags};
                     for (int32_t y = 0; y < h; ++y) {
-                        Frame expect(n + 4, kGuard), got(n + 4, kGuard);
+                        Frame expect(n + 4, kGuard);
                         EmbossRowReference(e, frame.data(), n, h, y, expect.data());
-                        EmbossRowFast(e, frame.data(), n, h, y, got.data(), cache);
-                        ASSERT_EQ(got, expect) << type << " r " << r << " width " << n;
+                        for (const CpuLevel level : levels) {
+                            Frame got(n + 4, kGuard);
+                            FilterRowSets().For(level).emboss(e, frame.data(), n, h, y, got.data(),
+                                                              cache);
+                            ASSERT_EQ(got, expect) << CpuLevelName(level) << " type " << type
+                                                   << " r " << r << " width " << n;
+                        }
                     }
                 }
             }

@@ -20,7 +20,7 @@
 #include <immintrin.h>
 #endif
 
-#include "effects/wipe/key_quads.h"
+#include "effects/wipe/key_lanes.h"
 #include "engine/diag.h"
 
 namespace kve {
@@ -209,6 +209,32 @@ double RingKey(double o) {
     return o == o ? Ease(o) : 0;
 }
 
+// The ring's ramp at squared distance d2, as CircleKey computes it.
+double RingRamp(const CircleRecord &c, double d2) {
+    return c.c - c.k * std::sqrt(d2);
+}
+
+// With k > 0 the ramp never rises with the distance (each rounded operation
+// keeps the order), so one squared distance whose ramp is <= 0 bounds the
+// ring's outside (key 0) and one whose ramp is >= 1 its full inside (key 1).
+// The candidates lie just beyond the radii; each is kept only if its ramp
+// confirms it.
+void SetRingBounds(WipeCircleState &s) {
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    for (int i = 0; i < s.circles; ++i) {
+        const CircleRecord &c = s.circle[i];
+        s.outsideFrom[i] = s.insideTo[i] = kNone;
+        if (!(c.k > 0)) continue;
+        const double outer = c.c / c.k, inner = (c.c - 1) / c.k;
+        const double out = outer > 0 ? outer * outer * (1 + 1e-9) : 0;
+        if (RingRamp(c, out) <= 0) s.outsideFrom[i] = out;
+        if (inner > 0) {
+            const double in = inner * inner * (1 - 1e-9);
+            if (RingRamp(c, in) >= 1) s.insideTo[i] = in;
+        }
+    }
+}
+
 double CircleKey(const WipeCircleState &s, int i, double X, double Y) {
     const CircleRecord &c = s.circle[i];
     const double u = c.dx + (s.transformed ? s.m11 * X + s.m12 * Y : X);
@@ -344,7 +370,7 @@ void FillKeysReference(const WipeCircleState &s, int32_t from, int32_t to, float
 }
 
 // The key loops per instruction set, from circle_lanes.inc: two lanes of the
-// baseline's pairs, and four in AVX2.
+// baseline's pairs, four in AVX2 and eight in AVX-512.
 namespace pairs {
 using Lanes = KeyPair;
 constexpr int32_t kLanes = 2;
@@ -358,9 +384,15 @@ inline Lanes Ramp(double d) {
 inline Lanes Sqrt(Lanes p) {
     return {_mm_sqrt_pd(p.v)};
 }
+inline bool AllOf(Lanes mask) {
+    return _mm_movemask_pd(mask.v) == 3;
+}
 #else
 inline Lanes Sqrt(Lanes p) {
     return {{std::sqrt(p.v[0]), std::sqrt(p.v[1])}};
+}
+inline bool AllOf(Lanes mask) {
+    return mask.v[0] != 0 && mask.v[1] != 0;
 }
 #endif
 #include "effects/wipe/circle_lanes.inc"
@@ -373,13 +405,20 @@ using namespace key_quads;
 #include "effects/wipe/circle_lanes.inc"
 }  // namespace quads
 KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+namespace octs {
+using namespace key_octs;
+#include "effects/wipe/circle_lanes.inc"
+}  // namespace octs
+KVE_TARGET_END
 #endif
 
-// Pairs from SSE2 up; quads from AVX2 up.
+// Pairs from SSE2 up; quads from AVX2 up; eights with AVX-512.
 CpuRows<CircleKeyRange> LoopsOf(int32_t number) {
 #if defined(__x86_64__)
     return {
-        {FillKeysReference, pairs::LoopOf(number), quads::LoopOf(number), quads::LoopOf(number)}};
+        {FillKeysReference, pairs::LoopOf(number), quads::LoopOf(number), octs::LoopOf(number)}};
 #else
     return Sse2Rows(FillKeysReference, pairs::LoopOf(number));
 #endif
@@ -466,6 +505,7 @@ bool SetUpCircleShape(const WipeRowArgs &row, WipeCircleState &state) {
     }
     std::copy(shape.circle, shape.circle + shape.circles, state.circle);
     state.circles = shape.circles;
+    SetRingBounds(state);
     std::copy(shape.line, shape.line + shape.lines, state.line);
     state.lines = shape.lines;
     return true;

@@ -199,13 +199,19 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
 
     // The span list: consecutive soft intervals make one span, consecutive
     // hard ones one run. A soft interval's span ends at its upper breakpoint.
+    // A loop that takes whole spans fills a span's keys when it closes: the
+    // key loops give every pixel the key KeyOf gives it, so the one-pixel
+    // intervals' keys are written again unchanged.
+    const bool wholeSpans = KeyLoopsOf(*state.pattern).wholeSpans.Pick();
     spans[0] = points[0];
     int pair = 0, lastUsed = 0;
     bool inside = false;
+    int32_t spanFrom = 0;
     for (int j = 0; j < intervals; ++j) {
         const int32_t lo = points[j], hi = points[j + 1];
         if (kinds[j] == kHard) {
             if (inside) {
+                if (wholeSpans) FillKeys(state, keys, spanFrom, spans[2 * pair + 1]);
                 inside = false;
                 ++pair;
             }
@@ -220,11 +226,14 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
             lastUsed = 2 * pair + 1;
             break;
         }
-        if (kinds[j] == kSoftByMidpoint) FillKeys(state, keys, lo, std::min(hi, W - 1));
+        if (!inside) spanFrom = lo;
+        if (!wholeSpans && kinds[j] == kSoftByMidpoint)
+            FillKeys(state, keys, lo, std::min(hi, W - 1));
         spans[2 * pair + 1] = std::min(hi, W - 1);
         lastUsed = 2 * pair + 1;
         inside = true;
     }
+    if (inside && wholeSpans) FillKeys(state, keys, spanFrom, spans[2 * pair + 1]);
     if (spans[0] == W) keys[0] = static_cast<float>(KeyOf(state, W));
     FillRestWithWidth(spans, lastUsed + 1, W);
     return 0;

@@ -14,14 +14,16 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <numbers>
+#include <type_traits>
 #include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
-#include "effects/wipe/key_quads.h"
+#include "effects/wipe/key_lanes.h"
 #include "effects/wipe/patterns.h"
 
 namespace kve {
@@ -219,9 +221,10 @@ void Clock(const PatternSpace &s, EdgeSet &out, EdgeRecord e0, EdgeRecord e1, in
 // Each is one generic expression over the edge keys e (doubles, or pairs of
 // pixels), so the single and the pair forms do the same operations.
 
-// Union: 1 - the product of all (1 - term), in order.
+// Union: 1 - the product of all (1 - term), in order. Always inlined, so the
+// wide loops compile it for their own instruction set.
 template <class T, class... R>
-T Or(T first, R... rest) {
+[[gnu::always_inline]] inline T Or(T first, R... rest) {
     T left = 1 - first;
     ((left *= 1 - rest), ...);
     return 1 - left;
@@ -241,10 +244,10 @@ constexpr auto KeyOrPairs2 = [](const auto *e, double) { return Or(e[0] * e[1], 
 constexpr auto KeyOrPairs4 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7]);
 };
-constexpr auto KeyOrPairs5 = [](const auto *e, double) {
+constexpr auto KeyOrPairs5 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]);
 };
-constexpr auto KeyOrPairs8 = [](const auto *e, double) {
+constexpr auto KeyOrPairs8 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
               e[12] * e[13], e[14] * e[15]);
 };
@@ -259,11 +262,11 @@ constexpr auto Key8 = [](const auto *e, double) {
               e[2] * e[3] * e[6] * e[7]);
 };
 constexpr auto Key44 = [](const auto *e, double) { return Or(e[0] * e[3], e[1] * e[2]); };
-constexpr auto Key73 = [](const auto *e, double) {
+constexpr auto Key73 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]) *
            Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
 };
-constexpr auto Key74 = [](const auto *e, double) {
+constexpr auto Key74 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
               e[12] * e[13], e[14] * e[15]) *
            Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
@@ -737,49 +740,154 @@ void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
     }
 }
 
-// ---- four pixels at a time --------------------------------------------------------
+// ---- four and eight pixels at a time ------------------------------------------------
 //
-// The edge keys of four neighbouring pixels in AVX2 lanes; the pattern's
-// combination then runs on the low and the high pair of them, as the pair
-// loop runs it, so every key is the reference's.
+// The zig-zags' combinations are always inlined (above), so a wide loop runs
+// them on its own lane type: edge keys and combination of four (AVX2) or
+// eight (AVX-512) neighbouring pixels stay in registers. The other patterns'
+// combinations run on the low and the high pair of four edge keys, as the
+// pair loop runs them. Either way every key is the reference's.
+template <int32_t number>
+constexpr auto WideCombination() {
+    if constexpr (number == 71) {
+        return KeyOrPairs5;
+    } else if constexpr (number == 72) {
+        return KeyOrPairs8;
+    } else if constexpr (number == 73) {
+        return Key73;
+    } else if constexpr (number == 74) {
+        return Key74;
+    } else {
+        return nullptr;
+    }
+}
+template <size_t index>
+constexpr bool HasWideCombination() {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr auto combine = WideCombination<pattern.number>();
+    if constexpr (std::is_same_v<decltype(combine), const std::nullptr_t>) {
+        return false;
+    } else {
+        static_assert(KeyCombination(combine).one == pattern.combine.one,
+                      "a wide combination is its table row's");
+        return true;
+    }
+}
+
+// Keys and combination in lanes of L (L::kCount pixels), always inlined into
+// the loop of L's instruction set. A zig-zag's span crosses many teeth, each
+// edge soft on a short stretch of it, so the edges that are soft are found
+// block by block: with the edges across lanes, an edge whose ramp is <= 0 (or
+// >= 1) at both ends of the block has that key on all of it (a*x + g is
+// monotone in x also after rounding). The last block's lanes past the range
+// are computed but not stored.
+template <size_t index, class L>
+[[gnu::always_inline]] inline void LanesOver(const WipeEdgeState &state, int32_t from, int32_t to,
+                                             float *keys) {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr auto combine = WideCombination<pattern.number>();
+    constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
+    constexpr uint32_t kAll = n == 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1;
+    // Lanes past the edges get a ramp of 2: never soft, and never read.
+    double edgeA[kGroups * L::kCount], edgeG[kGroups * L::kCount];
+    L e[n], a[n], g[n];
+    for (int k = 0; k < kGroups * L::kCount; ++k) {
+        edgeA[k] = k < n ? state.edges[k].a : 0;
+        edgeG[k] = k < n ? state.rowConst[k] : 2;
+    }
+    for (int k = 0; k < n; ++k) {
+        a[k] = L::Splat(edgeA[k]);
+        g[k] = L::Splat(edgeG[k]);
+    }
+    const double p = state.progress;
+    const L zero = L::Splat(0), one = L::Splat(1);
+    uint32_t held = 0, heldOne = 0;  // edges whose e[k] holds a whole-block key, and which are 1
+    for (int32_t x = from; x <= to; x += L::kCount) {
+        const L first = L::Splat(x), last = L::Splat(x + (L::kCount - 1));
+        uint32_t low = 0, high = 0;
+        for (int i = 0; i < kGroups; ++i) {
+            const L ea = L::Load(edgeA + i * L::kCount), eg = L::Load(edgeG + i * L::kCount);
+            const L t0 = ea * first + eg, t1 = ea * last + eg;
+            low |= (Bits(LessEqual(t0, zero)) & Bits(LessEqual(t1, zero))) << (i * L::kCount);
+            high |= (Bits(LessEqual(one, t0)) & Bits(LessEqual(one, t1))) << (i * L::kCount);
+        }
+        const uint32_t soft = kAll & ~(low | high), whole = kAll & ~soft;
+        for (uint32_t m = whole & (~held | (heldOne ^ low)); m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m);
+            e[k] = (low >> k) & 1 ? one : zero;
+        }
+        held = whole;
+        heldOne = low;
+        const L xs = L::Ramp(x);
+        for (uint32_t m = soft; m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m);
+            e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
+        }
+        if (to - x >= L::kCount - 1) {
+            StoreFloats(keys + x, combine(e, p));
+        } else {
+            StoreFloats(keys + x, combine(e, p), to - x + 1);
+        }
+    }
+}
+
 #if defined(__x86_64__)
 KVE_TARGET_AVX2_BEGIN
 namespace quads {
 using namespace key_quads;
 
-// Patterns of many edges (the zig-zags) and short ranges stay with pairs:
-// handing every edge's quad to the combination as two pairs costs more than
-// the wider ramps save there.
+// Patterns of few edges over short ranges stay with pairs: splitting their
+// quads into pairs costs more than the wider ramps save there.
 template <size_t index>
 void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
     constexpr WipePattern pattern = kPatterns[index];
-    if (pattern.edges > 8 || to - from < 8) return PairsOver<index>(state, from, to, keys);
-    RangeEdges<index> r(state, from, to);
-    Lanes e[r.n], a[r.n], g[r.n];
-    for (int k = 0; k < r.n; ++k) {
-        e[k] = Splat(r.e[k]);
-        a[k] = Splat(r.a[k]);
-        g[k] = Splat(r.g[k]);
-    }
-    const double p = state.progress;
-    int32_t x = from;
-    Lanes xs = Ramp(x);
-    const Lanes step = Splat(4);
-    for (; x + 3 <= to; x += 4, xs = xs + step) {
-        for (int k = 0; k < r.n; ++k)
-            if (r.Soft(k)) e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
-        KeyPair low[r.n], high[r.n];
+    if constexpr (HasWideCombination<index>()) {
+        return LanesOver<index, Lanes>(state, from, to, keys);
+    } else {
+        if (to - from < 8) return PairsOver<index>(state, from, to, keys);
+        RangeEdges<index> r(state, from, to);
+        Lanes e[r.n], a[r.n], g[r.n];
         for (int k = 0; k < r.n; ++k) {
-            low[k] = {_mm256_castpd256_pd128(e[k].v)};
-            high[k] = {_mm256_extractf128_pd(e[k].v, 1)};
+            e[k] = Splat(r.e[k]);
+            a[k] = Splat(r.a[k]);
+            g[k] = Splat(r.g[k]);
         }
-        StoreFloats(keys + x, pattern.combine.pair(low, p));
-        StoreFloats(keys + x + 2, pattern.combine.pair(high, p));
+        const double p = state.progress;
+        int32_t x = from;
+        Lanes xs = Ramp(x);
+        const Lanes step = Splat(4);
+        for (; x + 3 <= to; x += 4, xs = xs + step) {
+            for (int k = 0; k < r.n; ++k)
+                if (r.Soft(k)) e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
+            KeyPair low[r.n], high[r.n];
+            for (int k = 0; k < r.n; ++k) {
+                low[k] = {_mm256_castpd256_pd128(e[k].v)};
+                high[k] = {_mm256_extractf128_pd(e[k].v, 1)};
+            }
+            StoreFloats(keys + x, pattern.combine.pair(low, p));
+            StoreFloats(keys + x + 2, pattern.combine.pair(high, p));
+        }
+        if (x <= to) PairsOver<index>(state, x, to, keys);
     }
-    if (x <= to) PairsOver<index>(state, x, to, keys);
 }
 
 }  // namespace quads
+KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+namespace octs {
+
+// Eight lanes for the zig-zags; the other patterns keep the AVX2 loop.
+template <size_t index>
+void OctsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    if constexpr (HasWideCombination<index>()) {
+        return LanesOver<index, key_octs::Lanes>(state, from, to, keys);
+    } else {
+        return quads::QuadsOver<index>(state, from, to, keys);
+    }
+}
+
+}  // namespace octs
 KVE_TARGET_END
 #endif
 
@@ -857,22 +965,33 @@ double KeyAt(const WipeEdgeState &state, double x) {
     return pattern.combine.one(e, state.progress);
 }
 
-// Pairs from SSE2 up, quads from AVX2 up.
+// Pairs from SSE2 up, quads from AVX2 up, the zig-zags in eights with AVX-512.
 template <size_t index>
 constexpr CpuRows<WipeKeyRange> KeyRowsOf() {
 #if defined(__x86_64__)
     return {{KeysOver<index>, KeysOverRanges<index, PairsOver<index>>,
              KeysOverRanges<index, quads::QuadsOver<index>>,
-             KeysOverRanges<index, quads::QuadsOver<index>>}};
+             KeysOverRanges<index, octs::OctsOver<index>>}};
 #else
     return Sse2Rows<WipeKeyRange>(KeysOver<index>, KeysOverRanges<index, PairsOver<index>>);
+#endif
+}
+
+// The levels whose loop is LanesOver.
+template <size_t index>
+constexpr CpuRows<bool> WholeSpansOf() {
+#if defined(__x86_64__)
+    constexpr bool wide = HasWideCombination<index>();
+    return {{false, false, wide, wide}};
+#else
+    return {};
 #endif
 }
 
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
     return std::array<WipeKeyLoops, sizeof...(index)>{
-        WipeKeyLoops{KeysOver<index>, KeyRowsOf<index>(), KeyAt<index>}...};
+        WipeKeyLoops{KeysOver<index>, KeyRowsOf<index>(), WholeSpansOf<index>(), KeyAt<index>}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 

@@ -318,6 +318,10 @@ using WipeKeyRange = void (*)(const WipeEdgeState &state, int32_t from, int32_t 
 struct WipeKeyLoops {
     WipeKeyRange reference;
     CpuRows<WipeKeyRange> rows;
+    // Whether the level's loop finds the soft edges block by block, so it is
+    // best given a whole soft span at once rather than each stretch between
+    // two breakpoints (where few edges are soft) on its own.
+    CpuRows<bool> wholeSpans;
     // PatternKeyAt compiled for the pattern, for the generator's single keys.
     double (*at)(const WipeEdgeState &state, double x);
 };

@@ -37,7 +37,7 @@ enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
 // PatternKeyAt, compiled for the pattern.
 double KeyOf(const WipeEdgeState &state, double x) {
-    return KeyLoopsOf(*state.pattern).at(state, x);
+    return KeyLoopsOf(*state.pattern).at.Pick()(state, x);
 }
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
@@ -91,8 +91,10 @@ bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state) {
 
 void SetWipeRow(WipeEdgeState &state, double y) {
     state.y = y;
-    for (int k = 0; k < state.n; ++k)
+    for (int k = 0; k < state.n; ++k) {
         state.rowConst[k] = state.edges[k].b * y + state.edges[k].c;
+        state.slope[k] = state.edges[k].a;
+    }
 }
 
 double PatternKeyAt(const WipeEdgeState &state, double x) {

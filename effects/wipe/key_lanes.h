@@ -48,6 +48,7 @@ struct Lanes {
     // d, d + 1, d + 2, d + 3: the columns of four neighbouring pixels.
     static Lanes Ramp(double d) { return {_mm256_setr_pd(d, d + 1, d + 2, d + 3)}; }
     static Lanes Load(const double *from) { return {_mm256_loadu_pd(from)}; }
+    static void Store(double *to, Lanes p) { _mm256_storeu_pd(to, p.v); }
 };
 constexpr int32_t kLanes = Lanes::kCount;
 inline Lanes Splat(double d) {
@@ -133,6 +134,7 @@ struct Lanes {
         return {_mm512_setr_pd(d, d + 1, d + 2, d + 3, d + 4, d + 5, d + 6, d + 7)};
     }
     static Lanes Load(const double *from) { return {_mm512_loadu_pd(from)}; }
+    static void Store(double *to, Lanes p) { _mm512_storeu_pd(to, p.v); }
 };
 constexpr int32_t kLanes = Lanes::kCount;
 inline Lanes Splat(double d) {

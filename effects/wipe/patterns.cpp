@@ -740,6 +740,24 @@ void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
     }
 }
 
+// PatternKeyAt with the edge count and combination compiled in: the same
+// shortcut, every edge's key and the combination.
+template <size_t index>
+double KeyAt(const WipeEdgeState &state, double x) {
+    constexpr WipePattern pattern = kPatterns[index];
+    if constexpr (pattern.quickOut != QuickOut::kNone) {
+        if (!state.transformed) {
+            const double quick = QuickOutKey(pattern.quickOut, state, x);
+            if (quick >= 0) return quick;
+        }
+    }
+    double e[pattern.edges] = {};
+    const int n = std::min<int>(state.n, pattern.edges);
+    for (int k = 0; k < n; ++k)
+        e[k] = EdgeKeyOf<pattern.key>(state.edges[k].a * x + state.rowConst[k]);
+    return pattern.combine.one(e, state.progress);
+}
+
 // ---- four and eight pixels at a time ------------------------------------------------
 //
 // The zig-zags' combinations are always inlined (above), so a wide loop runs
@@ -775,43 +793,49 @@ constexpr bool HasWideCombination() {
 }
 
 // Keys and combination in lanes of L (L::kCount pixels), always inlined into
-// the loop of L's instruction set. A zig-zag's span crosses many teeth, each
+// the loop of L's instruction set (as is all it calls: a lambda here would be
+// compiled for the baseline). A zig-zag's span crosses many teeth, each
 // edge soft on a short stretch of it, so the edges that are soft are found
 // block by block: with the edges across lanes, an edge whose ramp is <= 0 (or
-// >= 1) at both ends of the block has that key on all of it (a*x + g is
-// monotone in x also after rounding). The last block's lanes past the range
-// are computed but not stored.
+// >= 1) at both x and x + kCount has that key on the block's pixels between
+// (a*x + g is monotone in x also after rounding), and the ramps at x + kCount
+// are the next block's first ones. The last block's lanes past the range are
+// computed but not stored.
+// Bit k of `low` (`high`): edge k's ramp is <= 0 (>= 1) at column x.
+template <int kGroups, class L>
+[[gnu::always_inline]] inline void RampSides(const WipeEdgeState &state, int32_t x, uint32_t &low,
+                                             uint32_t &high) {
+    low = high = 0;
+    for (int i = 0; i < kGroups; ++i) {
+        const L t = L::Load(state.slope + i * L::kCount) * L::Splat(x) +
+                    L::Load(state.rowConst + i * L::kCount);
+        low |= Bits(LessEqual(t, L::Splat(0))) << (i * L::kCount);
+        high |= Bits(LessEqual(L::Splat(1), t)) << (i * L::kCount);
+    }
+}
+
 template <size_t index, class L>
 [[gnu::always_inline]] inline void LanesOver(const WipeEdgeState &state, int32_t from, int32_t to,
                                              float *keys) {
     constexpr WipePattern pattern = kPatterns[index];
     constexpr auto combine = WideCombination<pattern.number>();
     constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
+    static_assert(kGroups * L::kCount <= kMaxEdges, "the state's arrays hold the lanes read");
     constexpr uint32_t kAll = n == 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1;
-    // Lanes past the edges get a ramp of 2: never soft, and never read.
-    double edgeA[kGroups * L::kCount], edgeG[kGroups * L::kCount];
     L e[n], a[n], g[n];
-    for (int k = 0; k < kGroups * L::kCount; ++k) {
-        edgeA[k] = k < n ? state.edges[k].a : 0;
-        edgeG[k] = k < n ? state.rowConst[k] : 2;
-    }
     for (int k = 0; k < n; ++k) {
-        a[k] = L::Splat(edgeA[k]);
-        g[k] = L::Splat(edgeG[k]);
+        a[k] = L::Splat(state.slope[k]);
+        g[k] = L::Splat(state.rowConst[k]);
     }
     const double p = state.progress;
     const L zero = L::Splat(0), one = L::Splat(1);
+    uint32_t low0, high0;
+    RampSides<kGroups, L>(state, from, low0, high0);
     uint32_t held = 0, heldOne = 0;  // edges whose e[k] holds a whole-block key, and which are 1
     for (int32_t x = from; x <= to; x += L::kCount) {
-        const L first = L::Splat(x), last = L::Splat(x + (L::kCount - 1));
-        uint32_t low = 0, high = 0;
-        for (int i = 0; i < kGroups; ++i) {
-            const L ea = L::Load(edgeA + i * L::kCount), eg = L::Load(edgeG + i * L::kCount);
-            const L t0 = ea * first + eg, t1 = ea * last + eg;
-            low |= (Bits(LessEqual(t0, zero)) & Bits(LessEqual(t1, zero))) << (i * L::kCount);
-            high |= (Bits(LessEqual(one, t0)) & Bits(LessEqual(one, t1))) << (i * L::kCount);
-        }
-        const uint32_t soft = kAll & ~(low | high), whole = kAll & ~soft;
+        uint32_t low1, high1;
+        RampSides<kGroups, L>(state, x + L::kCount, low1, high1);
+        const uint32_t low = low0 & low1, whole = kAll & (low | (high0 & high1));
         for (uint32_t m = whole & (~held | (heldOne ^ low)); m != 0; m &= m - 1) {
             const int k = std::countr_zero(m);
             e[k] = (low >> k) & 1 ? one : zero;
@@ -819,7 +843,7 @@ template <size_t index, class L>
         held = whole;
         heldOne = low;
         const L xs = L::Ramp(x);
-        for (uint32_t m = soft; m != 0; m &= m - 1) {
+        for (uint32_t m = kAll & ~whole; m != 0; m &= m - 1) {
             const int k = std::countr_zero(m);
             e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
         }
@@ -828,7 +852,27 @@ template <size_t index, class L>
         } else {
             StoreFloats(keys + x, combine(e, p), to - x + 1);
         }
+        low0 = low1;
+        high0 = high1;
     }
+}
+
+// KeyAt with the edge keys across lanes of L and the combination on doubles.
+template <size_t index, class L>
+[[gnu::always_inline]] inline double LanesKeyAt(const WipeEdgeState &state, double x) {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
+    if (!state.transformed) {
+        const double quick = QuickOutKey(pattern.quickOut, state, x);
+        if (quick >= 0) return quick;
+    }
+    double e[kGroups * L::kCount];
+    for (int i = 0; i < kGroups; ++i) {
+        const L t = L::Load(state.slope + i * L::kCount) * L::Splat(x) +
+                    L::Load(state.rowConst + i * L::kCount);
+        L::Store(e + i * L::kCount, EdgeKeyLanes<pattern.key>(t));
+    }
+    return pattern.combine.one(e, state.progress);
 }
 
 #if defined(__x86_64__)
@@ -871,6 +915,15 @@ void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
     }
 }
 
+template <size_t index>
+double QuadsKeyAt(const WipeEdgeState &state, double x) {
+    if constexpr (HasWideCombination<index>()) {
+        return LanesKeyAt<index, Lanes>(state, x);
+    } else {
+        return KeyAt<index>(state, x);
+    }
+}
+
 }  // namespace quads
 KVE_TARGET_END
 
@@ -884,6 +937,15 @@ void OctsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys)
         return LanesOver<index, key_octs::Lanes>(state, from, to, keys);
     } else {
         return quads::QuadsOver<index>(state, from, to, keys);
+    }
+}
+
+template <size_t index>
+double OctsKeyAt(const WipeEdgeState &state, double x) {
+    if constexpr (HasWideCombination<index>()) {
+        return LanesKeyAt<index, key_octs::Lanes>(state, x);
+    } else {
+        return KeyAt<index>(state, x);
     }
 }
 
@@ -947,24 +1009,6 @@ void KeysOverRanges(const WipeEdgeState &state, int32_t from, int32_t to, float 
     }
 }
 
-// PatternKeyAt with the edge count and combination compiled in: the same
-// shortcut, every edge's key and the combination.
-template <size_t index>
-double KeyAt(const WipeEdgeState &state, double x) {
-    constexpr WipePattern pattern = kPatterns[index];
-    if constexpr (pattern.quickOut != QuickOut::kNone) {
-        if (!state.transformed) {
-            const double quick = QuickOutKey(pattern.quickOut, state, x);
-            if (quick >= 0) return quick;
-        }
-    }
-    double e[pattern.edges] = {};
-    const int n = std::min<int>(state.n, pattern.edges);
-    for (int k = 0; k < n; ++k)
-        e[k] = EdgeKeyOf<pattern.key>(state.edges[k].a * x + state.rowConst[k]);
-    return pattern.combine.one(e, state.progress);
-}
-
 // Pairs from SSE2 up, quads from AVX2 up, the zig-zags in eights with AVX-512.
 template <size_t index>
 constexpr CpuRows<WipeKeyRange> KeyRowsOf() {
@@ -988,16 +1032,25 @@ constexpr CpuRows<bool> WholeSpansOf() {
 #endif
 }
 
+template <size_t index>
+constexpr CpuRows<double (*)(const WipeEdgeState &, double)> KeyAtRowsOf() {
+#if defined(__x86_64__)
+    return {{KeyAt<index>, KeyAt<index>, quads::QuadsKeyAt<index>, octs::OctsKeyAt<index>}};
+#else
+    return Sse2Rows<double (*)(const WipeEdgeState &, double)>(KeyAt<index>, KeyAt<index>);
+#endif
+}
+
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
-    return std::array<WipeKeyLoops, sizeof...(index)>{
-        WipeKeyLoops{KeysOver<index>, KeyRowsOf<index>(), WholeSpansOf<index>(), KeyAt<index>}...};
+    return std::array<WipeKeyLoops, sizeof...(index)>{WipeKeyLoops{
+        KeysOver<index>, KeyRowsOf<index>(), WholeSpansOf<index>(), KeyAtRowsOf<index>()}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 
 }  // namespace
 
-WipeKeyLoops KeyLoopsOf(const WipePattern &pattern) {
+const WipeKeyLoops &KeyLoopsOf(const WipePattern &pattern) {
     return kKeyLoops[static_cast<size_t>(&pattern - kPatterns)];
 }
 

@@ -225,9 +225,12 @@ struct WipeEdgeState {
     double bounds[4] = {};
     bool transformed = false;  // a scale, rotation or offset was applied
     double progress = 0;
-    // The row being generated and each edge's ramp constant on it (b*y + c).
+    // The row being generated and each edge's ramp constant on it (b*y + c);
+    // with the slopes (each edge's a) the ramps a*x + rowConst of the row,
+    // in arrays that the wide loops read across lanes.
     double y = 0;
     double rowConst[kMaxEdges] = {};
+    double slope[kMaxEdges] = {};
     // Working arrays of one row: breakpoints, distinct breakpoints and the
     // interval classes.
     int32_t breaks[2 * kMaxEdges + 2] = {};
@@ -322,10 +325,11 @@ struct WipeKeyLoops {
     // best given a whole soft span at once rather than each stretch between
     // two breakpoints (where few edges are soft) on its own.
     CpuRows<bool> wholeSpans;
-    // PatternKeyAt compiled for the pattern, for the generator's single keys.
-    double (*at)(const WipeEdgeState &state, double x);
+    // PatternKeyAt compiled for the pattern, for the generator's single keys,
+    // per level (the zig-zags' edge keys across lanes from AVX2 up).
+    CpuRows<double (*)(const WipeEdgeState &state, double x)> at;
 };
-WipeKeyLoops KeyLoopsOf(const WipePattern &pattern);
+const WipeKeyLoops &KeyLoopsOf(const WipePattern &pattern);
 
 // The key of pixel (x, y) for `number` from a built state. A number without a
 // pattern reports "Wipe:  Undefined Wipe Number" and gives 0.

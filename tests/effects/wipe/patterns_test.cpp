@@ -456,7 +456,7 @@ TEST(WipeGenerator, EveryLevelsKeyLoopMatchesTheReference) {
                             softKeys += 0 < k && k < 1;
                             // The generator's compiled single key, also at half columns.
                             for (double at : {double(x), x + 0.5})
-                                ASSERT_EQ(loops.at(state, at), PatternKeyAt(state, at))
+                                ASSERT_EQ(loops.at.For(cpu)(state, at), PatternKeyAt(state, at))
                                     << pattern.number << " at " << at;
                         }
                 }

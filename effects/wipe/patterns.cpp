@@ -814,6 +814,8 @@ template <int kGroups, class L>
     }
 }
 
+constexpr int32_t kChunkBlocks = 4;
+
 template <size_t index, class L>
 [[gnu::always_inline]] inline void LanesOver(const WipeEdgeState &state, int32_t from, int32_t to,
                                              float *keys) {
@@ -829,12 +831,13 @@ template <size_t index, class L>
     }
     const double p = state.progress;
     const L zero = L::Splat(0), one = L::Splat(1);
+    constexpr int32_t kChunk = kChunkBlocks * L::kCount;
     uint32_t low0, high0;
     RampSides<kGroups, L>(state, from, low0, high0);
-    uint32_t held = 0, heldOne = 0;  // edges whose e[k] holds a whole-block key, and which are 1
-    for (int32_t x = from; x <= to; x += L::kCount) {
+    uint32_t held = 0, heldOne = 0;  // edges whose e[k] holds a whole-chunk key, and which are 1
+    for (int32_t chunk = from; chunk <= to; chunk += kChunk) {
         uint32_t low1, high1;
-        RampSides<kGroups, L>(state, x + L::kCount, low1, high1);
+        RampSides<kGroups, L>(state, chunk + kChunk, low1, high1);
         const uint32_t low = low0 & low1, whole = kAll & (low | (high0 & high1));
         for (uint32_t m = whole & (~held | (heldOne ^ low)); m != 0; m &= m - 1) {
             const int k = std::countr_zero(m);
@@ -842,15 +845,18 @@ template <size_t index, class L>
         }
         held = whole;
         heldOne = low;
-        const L xs = L::Ramp(x);
-        for (uint32_t m = kAll & ~whole; m != 0; m &= m - 1) {
-            const int k = std::countr_zero(m);
-            e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
-        }
-        if (to - x >= L::kCount - 1) {
-            StoreFloats(keys + x, combine(e, p));
-        } else {
-            StoreFloats(keys + x, combine(e, p), to - x + 1);
+        const int32_t end = std::min(to, chunk + (kChunk - 1));
+        for (int32_t x = chunk; x <= end; x += L::kCount) {
+            const L xs = L::Ramp(x);
+            for (uint32_t m = kAll & ~whole; m != 0; m &= m - 1) {
+                const int k = std::countr_zero(m);
+                e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
+            }
+            if (end - x >= L::kCount - 1) {
+                StoreFloats(keys + x, combine(e, p));
+            } else {
+                StoreFloats(keys + x, combine(e, p), end - x + 1);
+            }
         }
         low0 = low1;
         high0 = high1;

@@ -37,7 +37,9 @@ enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
 // PatternKeyAt, compiled for the pattern.
 double KeyOf(const WipeEdgeState &state, double x) {
-    return KeyLoopsOf(*state.pattern).at.Pick()(state, x);
+    double key;
+    KeyLoopsOf(*state.pattern).at.Pick()(state, &x, 1, &key);
+    return key;
 }
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
@@ -181,20 +183,35 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
     }
     const int intervals = m - 1;
 
-    // Classify each interval.
-    uint8_t *kinds = state.kinds;
+    // Classify each interval by the keys at both ends of a one-pixel
+    // interval, else at its midpoint, all found in one go.
+    double *probes = state.probes;
+    int probeCount = 0;
     for (int j = 0; j < intervals; ++j) {
+        const int32_t lo = points[j], hi = points[j + 1];
+        if (hi == lo + 1) {
+            probes[probeCount++] = lo;
+            probes[probeCount++] = hi;
+        } else {
+            probes[probeCount++] = (lo + static_cast<double>(hi)) / 2;
+        }
+    }
+    const double *probeKeys = state.probeKeys;
+    KeyLoopsOf(*state.pattern).at.Pick()(state, probes, probeCount, state.probeKeys);
+    uint8_t *kinds = state.kinds;
+    for (int j = 0, probe = 0; j < intervals; ++j) {
         const int32_t lo = points[j], hi = points[j + 1];
         kinds[j] = kHard;
         if (hi == lo + 1) {
-            const double kLo = KeyOf(state, lo), kHi = KeyOf(state, hi);
+            const double kLo = probeKeys[probe], kHi = probeKeys[probe + 1];
+            probe += 2;
             if (kLo != kHi || (0 < kLo && kLo < 1)) {
                 keys[lo] = static_cast<float>(kLo);
                 if (hi < W) keys[hi] = static_cast<float>(kHi);
                 kinds[j] = kSoftOnePixel;
             }
         } else {
-            const double mid = KeyOf(state, (lo + static_cast<double>(hi)) / 2);
+            const double mid = probeKeys[probe++];
             if (0 < mid && mid < 1) kinds[j] = kSoftByMidpoint;
         }
     }

@@ -95,6 +95,9 @@ inline bool AllOf(Lanes mask) {
 inline Lanes operator|(Lanes p, Lanes q) {
     return {_mm256_or_pd(p.v, q.v)};
 }
+inline Lanes operator&(Lanes p, Lanes q) {
+    return {_mm256_and_pd(p.v, q.v)};
+}
 // std::min(p, q) and std::max(p, q) per lane: q < p ? q : p and p < q ? q : p.
 inline Lanes Min(Lanes p, Lanes q) {
     return {_mm256_min_pd(q.v, p.v)};
@@ -180,6 +183,9 @@ inline bool AllOf(Mask mask) {
 }
 inline Mask operator|(Mask p, Mask q) {
     return {static_cast<__mmask8>(p.m | q.m)};
+}
+inline Mask operator&(Mask p, Mask q) {
+    return {static_cast<__mmask8>(p.m & q.m)};
 }
 inline Lanes Min(Lanes p, Lanes q) {
     return {_mm512_mask_min_pd(q.v, 0xFF, q.v, p.v)};

@@ -863,22 +863,49 @@ template <size_t index, class L>
     }
 }
 
-// KeyAt with the edge keys across lanes of L and the combination on doubles.
+// KeyAt at several columns in lanes of L: the shortcut's answers where it
+// has one (the comparisons of QuickOutKey lane by lane), every edge's key
+// and the combination elsewhere.
 template <size_t index, class L>
-[[gnu::always_inline]] inline double LanesKeyAt(const WipeEdgeState &state, double x) {
+[[gnu::always_inline]] inline L LanesKeyAt(const WipeEdgeState &state, L x) {
     constexpr WipePattern pattern = kPatterns[index];
-    constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
+    constexpr auto combine = WideCombination<pattern.number>();
+    constexpr QuickOut kind = pattern.quickOut;
+    auto quickMask = Less(x, x);  // no lane
+    L quick = L::Splat(0);
     if (!state.transformed) {
-        const double quick = QuickOutKey(pattern.quickOut, state, x);
-        if (quick >= 0) return quick;
+        const double *b = state.bounds;
+        const L v = kind == QuickOut::kSidesX || kind == QuickOut::kBandX ? x : L::Splat(state.y);
+        const auto below = Less(v, L::Splat(b[0])), above = Less(L::Splat(b[1]), v);
+        if constexpr (kind == QuickOut::kSidesX || kind == QuickOut::kSidesY) {
+            quickMask = below | above;
+            quick = Choose(below, L::Splat(1), L::Splat(0));
+        } else {
+            const auto inside = Less(L::Splat(b[2]), v) & Less(v, L::Splat(b[3]));
+            quickMask = below | above | inside;
+            quick = Choose(below | above, L::Splat(0), L::Splat(1));
+        }
+        if (AllOf(quickMask)) return quick;
     }
-    double e[kGroups * L::kCount];
-    for (int i = 0; i < kGroups; ++i) {
-        const L t = L::Load(state.slope + i * L::kCount) * L::Splat(x) +
-                    L::Load(state.rowConst + i * L::kCount);
-        L::Store(e + i * L::kCount, EdgeKeyLanes<pattern.key>(t));
-    }
-    return pattern.combine.one(e, state.progress);
+    L e[pattern.edges];
+    for (int k = 0; k < pattern.edges; ++k)
+        e[k] =
+            EdgeKeyLanes<pattern.key>(L::Splat(state.slope[k]) * x + L::Splat(state.rowConst[k]));
+    return Choose(quickMask, quick, combine(e, state.progress));
+}
+
+template <size_t index, class L>
+[[gnu::always_inline]] inline void LanesKeysAt(const WipeEdgeState &state, const double *xs,
+                                               int32_t count, double *keys) {
+    int32_t i = 0;
+    for (; i + L::kCount <= count; i += L::kCount)
+        L::Store(keys + i, LanesKeyAt<index, L>(state, L::Load(xs + i)));
+    if (i == count) return;
+    double lanes[L::kCount], answers[L::kCount];
+    for (int32_t j = 0; j < L::kCount; ++j)
+        lanes[j] = xs[std::min(i + j, count - 1)];
+    L::Store(answers, LanesKeyAt<index, L>(state, L::Load(lanes)));
+    std::copy(answers, answers + (count - i), keys + i);
 }
 
 #if defined(__x86_64__)
@@ -922,12 +949,8 @@ void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
 }
 
 template <size_t index>
-double QuadsKeyAt(const WipeEdgeState &state, double x) {
-    if constexpr (HasWideCombination<index>()) {
-        return LanesKeyAt<index, Lanes>(state, x);
-    } else {
-        return KeyAt<index>(state, x);
-    }
+void QuadsKeysAt(const WipeEdgeState &state, const double *xs, int32_t count, double *keys) {
+    LanesKeysAt<index, Lanes>(state, xs, count, keys);
 }
 
 }  // namespace quads
@@ -947,12 +970,8 @@ void OctsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys)
 }
 
 template <size_t index>
-double OctsKeyAt(const WipeEdgeState &state, double x) {
-    if constexpr (HasWideCombination<index>()) {
-        return LanesKeyAt<index, key_octs::Lanes>(state, x);
-    } else {
-        return KeyAt<index>(state, x);
-    }
+void OctsKeysAt(const WipeEdgeState &state, const double *xs, int32_t count, double *keys) {
+    LanesKeysAt<index, key_octs::Lanes>(state, xs, count, keys);
 }
 
 }  // namespace octs
@@ -1039,18 +1058,25 @@ constexpr CpuRows<bool> WholeSpansOf() {
 }
 
 template <size_t index>
-constexpr CpuRows<double (*)(const WipeEdgeState &, double)> KeyAtRowsOf() {
+void KeysAt(const WipeEdgeState &state, const double *xs, int32_t count, double *keys) {
+    for (int32_t i = 0; i < count; ++i)
+        keys[i] = KeyAt<index>(state, xs[i]);
+}
+
+// The zig-zags' single keys several at a time from AVX2 up.
+template <size_t index>
+constexpr CpuRows<WipeKeysAt> KeysAtRowsOf() {
 #if defined(__x86_64__)
-    return {{KeyAt<index>, KeyAt<index>, quads::QuadsKeyAt<index>, octs::OctsKeyAt<index>}};
-#else
-    return Sse2Rows<double (*)(const WipeEdgeState &, double)>(KeyAt<index>, KeyAt<index>);
+    if constexpr (HasWideCombination<index>())
+        return {{KeysAt<index>, KeysAt<index>, quads::QuadsKeysAt<index>, octs::OctsKeysAt<index>}};
 #endif
+    return Sse2Rows<WipeKeysAt>(KeysAt<index>, KeysAt<index>);
 }
 
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
     return std::array<WipeKeyLoops, sizeof...(index)>{WipeKeyLoops{
-        KeysOver<index>, KeyRowsOf<index>(), WholeSpansOf<index>(), KeyAtRowsOf<index>()}...};
+        KeysOver<index>, KeyRowsOf<index>(), WholeSpansOf<index>(), KeysAtRowsOf<index>()}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 

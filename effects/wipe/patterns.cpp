@@ -262,15 +262,27 @@ constexpr auto Key8 = [](const auto *e, double) {
               e[2] * e[3] * e[6] * e[7]);
 };
 constexpr auto Key44 = [](const auto *e, double) { return Or(e[0] * e[3], e[1] * e[2]); };
+// 73 and 74: the product of the two fronts' teeth (edges 0-9 and 10-19 of
+// 73, 0-15 and 16-31 of 74).
+constexpr auto Front73 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]);
+};
+constexpr auto Back73 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
+};
 constexpr auto Key73 = [](const auto *e, double) __attribute__((always_inline)) {
-    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]) *
-           Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
+    return Front73(e) * Back73(e);
+};
+constexpr auto Front74 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
+              e[12] * e[13], e[14] * e[15]);
+};
+constexpr auto Back74 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
+              e[25] * e[26], e[27] * e[28], e[29] * e[30]);
 };
 constexpr auto Key74 = [](const auto *e, double) __attribute__((always_inline)) {
-    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
-              e[12] * e[13], e[14] * e[15]) *
-           Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
-              e[25] * e[26], e[27] * e[28], e[29] * e[30]);
+    return Front74(e) * Back74(e);
 };
 constexpr auto KeyArrow = [](const auto *e, double) { return e[0] * e[1] * Or(e[2], e[3]); };
 constexpr auto Key127 = [](const auto *e, double) {
@@ -792,15 +804,25 @@ constexpr bool HasWideCombination() {
     }
 }
 
-// Keys and combination in lanes of L (L::kCount pixels), always inlined into
-// the loop of L's instruction set (as is all it calls: a lambda here would be
-// compiled for the baseline). A zig-zag's span crosses many teeth, each
-// edge soft on a short stretch of it, so the edges that are soft are found
-// block by block: with the edges across lanes, an edge whose ramp is <= 0 (or
-// >= 1) at both x and x + kCount has that key on the block's pixels between
-// (a*x + g is monotone in x also after rounding), and the ramps at x + kCount
-// are the next block's first ones. The last block's lanes past the range are
-// computed but not stored.
+// The two factors of a combination that is a product of two fronts' teeth,
+// and the edges of the second.
+template <class First, class Second>
+struct TwoFronts {
+    First first;
+    Second second;
+    uint32_t secondEdges;
+};
+template <int32_t number>
+constexpr auto WideFronts() {
+    if constexpr (number == 73) {
+        return TwoFronts{Front73, Back73, 0xFFC00u};
+    } else if constexpr (number == 74) {
+        return TwoFronts{Front74, Back74, 0xFFFF0000u};
+    } else {
+        return nullptr;
+    }
+}
+
 // Bit k of `low` (`high`): edge k's ramp is <= 0 (>= 1) at column x.
 template <int kGroups, class L>
 [[gnu::always_inline]] inline void RampSides(const WipeEdgeState &state, int32_t x, uint32_t &low,
@@ -814,6 +836,19 @@ template <int kGroups, class L>
     }
 }
 
+// Keys and combination in lanes of L (L::kCount pixels), always inlined into
+// the loop of L's instruction set (as is all it calls: a lambda here would be
+// compiled for the baseline).
+//
+// A zig-zag's span crosses many teeth, each edge soft on a short stretch of
+// it, so the soft edges are found chunk by chunk (kChunkBlocks blocks): with
+// the edges across lanes, an edge whose ramp is <= 0 (or >= 1) at both x and
+// x + chunk has that key on the pixels between (a*x + g is monotone in x also
+// after rounding); the ramps at the chunk's end are the next chunk's start.
+// Such whole keys are 0 or 1, so a front whose edges are all whole has teeth
+// of exactly 0 or 1: a product with 1 is the other front's teeth and a
+// product with 0 is 0, bit for bit, and the loop computes only what is left.
+// The last block's lanes past the range are computed but not stored.
 constexpr int32_t kChunkBlocks = 4;
 
 template <size_t index, class L>
@@ -821,6 +856,8 @@ template <size_t index, class L>
                                              float *keys) {
     constexpr WipePattern pattern = kPatterns[index];
     constexpr auto combine = WideCombination<pattern.number>();
+    constexpr auto fronts = WideFronts<pattern.number>();
+    constexpr bool kTwoFronts = !std::is_same_v<decltype(fronts), const std::nullptr_t>;
     constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
     static_assert(kGroups * L::kCount <= kMaxEdges, "the state's arrays hold the lanes read");
     constexpr uint32_t kAll = n == 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1;
@@ -839,6 +876,8 @@ template <size_t index, class L>
         uint32_t low1, high1;
         RampSides<kGroups, L>(state, chunk + kChunk, low1, high1);
         const uint32_t low = low0 & low1, whole = kAll & (low | (high0 & high1));
+        low0 = low1;
+        high0 = high1;
         for (uint32_t m = whole & (~held | (heldOne ^ low)); m != 0; m &= m - 1) {
             const int k = std::countr_zero(m);
             e[k] = (low >> k) & 1 ? one : zero;
@@ -846,20 +885,44 @@ template <size_t index, class L>
         held = whole;
         heldOne = low;
         const int32_t end = std::min(to, chunk + (kChunk - 1));
+        // Which factors are left: both, only the first or only the second.
+        enum { kBoth, kFirst, kSecond } left = kBoth;
+        if constexpr (kTwoFronts) {
+            constexpr uint32_t kSecondEdges = fronts.secondEdges,
+                               kFirstEdges = kAll & ~kSecondEdges;
+            bool zeroKeys = false;
+            if ((whole & kSecondEdges) == kSecondEdges) {
+                left = kFirst;
+                zeroKeys = !AllOf(LessEqual(one, fronts.second(e)));
+            } else if ((whole & kFirstEdges) == kFirstEdges) {
+                left = kSecond;
+                zeroKeys = !AllOf(LessEqual(one, fronts.first(e)));
+            }
+            if (zeroKeys) {
+                std::fill(keys + chunk, keys + end + 1, 0.0f);
+                continue;
+            }
+        }
         for (int32_t x = chunk; x <= end; x += L::kCount) {
             const L xs = L::Ramp(x);
             for (uint32_t m = kAll & ~whole; m != 0; m &= m - 1) {
                 const int k = std::countr_zero(m);
                 e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
             }
-            if (end - x >= L::kCount - 1) {
-                StoreFloats(keys + x, combine(e, p));
+            L key;
+            if constexpr (kTwoFronts) {
+                key = left == kFirst    ? fronts.first(e)
+                      : left == kSecond ? fronts.second(e)
+                                        : combine(e, p);
             } else {
-                StoreFloats(keys + x, combine(e, p), end - x + 1);
+                key = combine(e, p);
+            }
+            if (end - x >= L::kCount - 1) {
+                StoreFloats(keys + x, key);
+            } else {
+                StoreFloats(keys + x, key, end - x + 1);
             }
         }
-        low0 = low1;
-        high0 = high1;
     }
 }
 

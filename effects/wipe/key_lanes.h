@@ -18,11 +18,10 @@ namespace kve {
 // the operators, comparisons, Choose, Min and Max are found beside L): every branch is
 // computed with the scalar operations and each lane takes the one its branch
 // picks. Always inlined, so it is compiled for the caller's instruction set
-// (and the note on how a wide vector would be passed to it does not apply).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
+// (its argument is a reference: no wide vector is passed by value outside
+// a wide region).
 template <EdgeKeyKind kind, class L>
-[[gnu::always_inline]] inline L EdgeKeyLanes(L t) {
+[[gnu::always_inline]] inline L EdgeKeyLanes(const L &t) {
     const L one = L::Splat(1), zero = L::Splat(0), half = L::Splat(0.5);
     const L rising = one - L::Splat(2) * t * t;
     const L u = one - t;
@@ -36,7 +35,6 @@ template <EdgeKeyKind kind, class L>
     }
     return Choose(LessEqual(t, zero), one, k);
 }
-#pragma GCC diagnostic pop
 
 KVE_TARGET_AVX2_BEGIN
 namespace key_quads {

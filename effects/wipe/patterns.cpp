@@ -222,9 +222,10 @@ void Clock(const PatternSpace &s, EdgeSet &out, EdgeRecord e0, EdgeRecord e1, in
 // pixels), so the single and the pair forms do the same operations.
 
 // Union: 1 - the product of all (1 - term), in order. Always inlined, so the
-// wide loops compile it for their own instruction set.
+// wide loops compile it for their own instruction set (and its terms are
+// references: no wide vector is passed by value outside a wide region).
 template <class T, class... R>
-[[gnu::always_inline]] inline T Or(T first, R... rest) {
+[[gnu::always_inline]] inline T Or(const T &first, const R &...rest) {
     T left = 1 - first;
     ((left *= 1 - rest), ...);
     return 1 - left;
@@ -930,7 +931,7 @@ template <size_t index, class L>
 // has one (the comparisons of QuickOutKey lane by lane), every edge's key
 // and the combination elsewhere.
 template <size_t index, class L>
-[[gnu::always_inline]] inline L LanesKeyAt(const WipeEdgeState &state, L x) {
+[[gnu::always_inline]] inline L LanesKeyAt(const WipeEdgeState &state, const L &x) {
     constexpr WipePattern pattern = kPatterns[index];
     constexpr auto combine = WideCombination<pattern.number>();
     constexpr QuickOut kind = pattern.quickOut;

@@ -937,7 +937,7 @@ template <size_t index, class L>
     constexpr QuickOut kind = pattern.quickOut;
     auto quickMask = Less(x, x);  // no lane
     L quick = L::Splat(0);
-    if (!state.transformed) {
+    if (kind != QuickOut::kNone && !state.transformed) {
         const double *b = state.bounds;
         const L v = kind == QuickOut::kSidesX || kind == QuickOut::kBandX ? x : L::Splat(state.y);
         const auto below = Less(v, L::Splat(b[0])), above = Less(L::Splat(b[1]), v);

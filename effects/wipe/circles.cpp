@@ -324,41 +324,6 @@ void JoinIntervals(WipeCircleState &s) {
     s.intervals = n;
 }
 
-// The keys of a range with the row terms set: the same operations as
-// CircleKeyAt, in the same order, with the shape's combination compiled in.
-template <int32_t kNumber>
-void FillKeysOf(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
-    const double y = s.rowY, Y = y - s.cy;
-    for (int32_t x = from; x <= to; ++x) {
-        const double X = x - s.cx;
-        auto c = [&](int i) {
-            const CircleRecord &r = s.circle[i];
-            const double u = r.dx + (s.transformed ? s.m11 * X + s.rowU[i] : X);
-            const double v = r.dy + (s.transformed ? s.m21 * X + s.rowV[i] : Y);
-            return RingKey(r.c - r.k * std::sqrt(u * u + v * v));
-        };
-        auto l = [&](int i) {
-            const EdgeRecord &e = s.line[i];
-            return EdgeKey(e.a * x + s.rowB[i] + e.c);
-        };
-        double key;
-        if constexpr (kNumber == 119 || kNumber == 120 || kNumber == 121) {
-            key = c(0);
-        } else if constexpr (kNumber == 122 || kNumber == 123) {
-            key = c(0) * c(1);
-        } else if constexpr (kNumber == 124 || kNumber == 125) {
-            key = std::max({c(0), c(1), std::min({l(0), l(1), l(2), l(3)})});
-        } else if constexpr (kNumber == 130) {
-            const double band = l(0) * l(1);
-            key = std::max((1 - band) * std::max(c(0), c(1)),
-                           band * std::min({c(2), c(3), 1 - c(4)}));
-        } else {
-            key = 1 - (1 - c(0)) * (1 - l(0) * l(1) * l(2) * l(3));
-        }
-        keys[x] = static_cast<float>(key);
-    }
-}
-
 void FillKeysUniform(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
     for (int32_t x = from; x <= to; ++x)
         keys[x] = static_cast<float>(s.uniformKey);
@@ -387,12 +352,20 @@ inline Lanes Sqrt(Lanes p) {
 inline bool AllOf(Lanes mask) {
     return _mm_movemask_pd(mask.v) == 3;
 }
+inline void StoreFloats(float *to, Lanes p, int32_t count) {
+    to[0] = static_cast<float>(_mm_cvtsd_f64(p.v));
+    if (count > 1) to[1] = static_cast<float>(_mm_cvtsd_f64(_mm_unpackhi_pd(p.v, p.v)));
+}
 #else
 inline Lanes Sqrt(Lanes p) {
     return {{std::sqrt(p.v[0]), std::sqrt(p.v[1])}};
 }
 inline bool AllOf(Lanes mask) {
     return mask.v[0] != 0 && mask.v[1] != 0;
+}
+inline void StoreFloats(float *to, Lanes p, int32_t count) {
+    to[0] = static_cast<float>(p.v[0]);
+    if (count > 1) to[1] = static_cast<float>(p.v[1]);
 }
 #endif
 #include "effects/wipe/circle_lanes.inc"

@@ -20,7 +20,7 @@
 #include <immintrin.h>
 #endif
 
-#include "effects/wipe/key_quads.h"
+#include "effects/wipe/key_lanes.h"
 #include "engine/diag.h"
 
 namespace kve {
@@ -209,6 +209,32 @@ double RingKey(double o) {
     return o == o ? Ease(o) : 0;
 }
 
+// The ring's ramp at squared distance d2, as CircleKey computes it.
+double RingRamp(const CircleRecord &c, double d2) {
+    return c.c - c.k * std::sqrt(d2);
+}
+
+// With k > 0 the ramp never rises with the distance (each rounded operation
+// keeps the order), so one squared distance whose ramp is <= 0 bounds the
+// ring's outside (key 0) and one whose ramp is >= 1 its full inside (key 1).
+// The candidates lie just beyond the radii; each is kept only if its ramp
+// confirms it.
+void SetRingBounds(WipeCircleState &s) {
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    for (int i = 0; i < s.circles; ++i) {
+        const CircleRecord &c = s.circle[i];
+        s.outsideFrom[i] = s.insideTo[i] = kNone;
+        if (!(c.k > 0)) continue;
+        const double outer = c.c / c.k, inner = (c.c - 1) / c.k;
+        const double out = outer > 0 ? outer * outer * (1 + 1e-9) : 0;
+        if (RingRamp(c, out) <= 0) s.outsideFrom[i] = out;
+        if (inner > 0) {
+            const double in = inner * inner * (1 - 1e-9);
+            if (RingRamp(c, in) >= 1) s.insideTo[i] = in;
+        }
+    }
+}
+
 double CircleKey(const WipeCircleState &s, int i, double X, double Y) {
     const CircleRecord &c = s.circle[i];
     const double u = c.dx + (s.transformed ? s.m11 * X + s.m12 * Y : X);
@@ -298,41 +324,6 @@ void JoinIntervals(WipeCircleState &s) {
     s.intervals = n;
 }
 
-// The keys of a range with the row terms set: the same operations as
-// CircleKeyAt, in the same order, with the shape's combination compiled in.
-template <int32_t kNumber>
-void FillKeysOf(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
-    const double y = s.rowY, Y = y - s.cy;
-    for (int32_t x = from; x <= to; ++x) {
-        const double X = x - s.cx;
-        auto c = [&](int i) {
-            const CircleRecord &r = s.circle[i];
-            const double u = r.dx + (s.transformed ? s.m11 * X + s.rowU[i] : X);
-            const double v = r.dy + (s.transformed ? s.m21 * X + s.rowV[i] : Y);
-            return RingKey(r.c - r.k * std::sqrt(u * u + v * v));
-        };
-        auto l = [&](int i) {
-            const EdgeRecord &e = s.line[i];
-            return EdgeKey(e.a * x + s.rowB[i] + e.c);
-        };
-        double key;
-        if constexpr (kNumber == 119 || kNumber == 120 || kNumber == 121) {
-            key = c(0);
-        } else if constexpr (kNumber == 122 || kNumber == 123) {
-            key = c(0) * c(1);
-        } else if constexpr (kNumber == 124 || kNumber == 125) {
-            key = std::max({c(0), c(1), std::min({l(0), l(1), l(2), l(3)})});
-        } else if constexpr (kNumber == 130) {
-            const double band = l(0) * l(1);
-            key = std::max((1 - band) * std::max(c(0), c(1)),
-                           band * std::min({c(2), c(3), 1 - c(4)}));
-        } else {
-            key = 1 - (1 - c(0)) * (1 - l(0) * l(1) * l(2) * l(3));
-        }
-        keys[x] = static_cast<float>(key);
-    }
-}
-
 void FillKeysUniform(const WipeCircleState &s, int32_t from, int32_t to, float *keys) {
     for (int32_t x = from; x <= to; ++x)
         keys[x] = static_cast<float>(s.uniformKey);
@@ -344,7 +335,7 @@ void FillKeysReference(const WipeCircleState &s, int32_t from, int32_t to, float
 }
 
 // The key loops per instruction set, from circle_lanes.inc: two lanes of the
-// baseline's pairs, and four in AVX2.
+// baseline's pairs, four in AVX2 and eight in AVX-512.
 namespace pairs {
 using Lanes = KeyPair;
 constexpr int32_t kLanes = 2;
@@ -358,9 +349,23 @@ inline Lanes Ramp(double d) {
 inline Lanes Sqrt(Lanes p) {
     return {_mm_sqrt_pd(p.v)};
 }
+inline bool AllOf(Lanes mask) {
+    return _mm_movemask_pd(mask.v) == 3;
+}
+inline void StoreFloats(float *to, Lanes p, int32_t count) {
+    to[0] = static_cast<float>(_mm_cvtsd_f64(p.v));
+    if (count > 1) to[1] = static_cast<float>(_mm_cvtsd_f64(_mm_unpackhi_pd(p.v, p.v)));
+}
 #else
 inline Lanes Sqrt(Lanes p) {
     return {{std::sqrt(p.v[0]), std::sqrt(p.v[1])}};
+}
+inline bool AllOf(Lanes mask) {
+    return mask.v[0] != 0 && mask.v[1] != 0;
+}
+inline void StoreFloats(float *to, Lanes p, int32_t count) {
+    to[0] = static_cast<float>(p.v[0]);
+    if (count > 1) to[1] = static_cast<float>(p.v[1]);
 }
 #endif
 #include "effects/wipe/circle_lanes.inc"
@@ -373,13 +378,20 @@ using namespace key_quads;
 #include "effects/wipe/circle_lanes.inc"
 }  // namespace quads
 KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+namespace octs {
+using namespace key_octs;
+#include "effects/wipe/circle_lanes.inc"
+}  // namespace octs
+KVE_TARGET_END
 #endif
 
-// Pairs from SSE2 up; quads from AVX2 up.
+// Pairs from SSE2 up; quads from AVX2 up; eights with AVX-512.
 CpuRows<CircleKeyRange> LoopsOf(int32_t number) {
 #if defined(__x86_64__)
     return {
-        {FillKeysReference, pairs::LoopOf(number), quads::LoopOf(number), quads::LoopOf(number)}};
+        {FillKeysReference, pairs::LoopOf(number), quads::LoopOf(number), octs::LoopOf(number)}};
 #else
     return Sse2Rows(FillKeysReference, pairs::LoopOf(number));
 #endif
@@ -466,6 +478,7 @@ bool SetUpCircleShape(const WipeRowArgs &row, WipeCircleState &state) {
     }
     std::copy(shape.circle, shape.circle + shape.circles, state.circle);
     state.circles = shape.circles;
+    SetRingBounds(state);
     std::copy(shape.line, shape.line + shape.lines, state.line);
     state.lines = shape.lines;
     return true;

@@ -35,6 +35,10 @@ struct WipeCircleState {
     double m11 = 1, m12 = 0, m21 = 0, m22 = 1;
     CircleRecord circle[kMaxCircles];
     int circles = 0;
+    // Per circle, the squared distance u^2 + v^2 from which its key is 0 and
+    // the one up to which it is 1, as its ramp computes them (NaN: none), so
+    // the key loops can skip the square root where a ring is not crossed.
+    double outsideFrom[kMaxCircles] = {}, insideTo[kMaxCircles] = {};
     EdgeRecord line[kMaxCircleLines];
     int lines = 0;
     // The row's soft intervals [lo, hi), pixels lo .. hi-1.

@@ -37,7 +37,9 @@ enum : uint8_t { kHard = 0, kSoftByMidpoint = 1, kSoftOnePixel = 2 };
 
 // PatternKeyAt, compiled for the pattern.
 double KeyOf(const WipeEdgeState &state, double x) {
-    return KeyLoopsOf(*state.pattern).at(state, x);
+    double key;
+    KeyLoopsOf(*state.pattern).at.Pick()(state, &x, 1, &key);
+    return key;
 }
 
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
@@ -91,8 +93,10 @@ bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state) {
 
 void SetWipeRow(WipeEdgeState &state, double y) {
     state.y = y;
-    for (int k = 0; k < state.n; ++k)
+    for (int k = 0; k < state.n; ++k) {
         state.rowConst[k] = state.edges[k].b * y + state.edges[k].c;
+        state.slope[k] = state.edges[k].a;
+    }
 }
 
 double PatternKeyAt(const WipeEdgeState &state, double x) {
@@ -179,33 +183,54 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
     }
     const int intervals = m - 1;
 
-    // Classify each interval.
-    uint8_t *kinds = state.kinds;
+    // Classify each interval by the keys at both ends of a one-pixel
+    // interval, else at its midpoint, all found in one go.
+    double *probes = state.probes;
+    int probeCount = 0;
     for (int j = 0; j < intervals; ++j) {
+        const int32_t lo = points[j], hi = points[j + 1];
+        if (hi == lo + 1) {
+            probes[probeCount++] = lo;
+            probes[probeCount++] = hi;
+        } else {
+            probes[probeCount++] = (lo + static_cast<double>(hi)) / 2;
+        }
+    }
+    const double *probeKeys = state.probeKeys;
+    KeyLoopsOf(*state.pattern).at.Pick()(state, probes, probeCount, state.probeKeys);
+    uint8_t *kinds = state.kinds;
+    for (int j = 0, probe = 0; j < intervals; ++j) {
         const int32_t lo = points[j], hi = points[j + 1];
         kinds[j] = kHard;
         if (hi == lo + 1) {
-            const double kLo = KeyOf(state, lo), kHi = KeyOf(state, hi);
+            const double kLo = probeKeys[probe], kHi = probeKeys[probe + 1];
+            probe += 2;
             if (kLo != kHi || (0 < kLo && kLo < 1)) {
                 keys[lo] = static_cast<float>(kLo);
                 if (hi < W) keys[hi] = static_cast<float>(kHi);
                 kinds[j] = kSoftOnePixel;
             }
         } else {
-            const double mid = KeyOf(state, (lo + static_cast<double>(hi)) / 2);
+            const double mid = probeKeys[probe++];
             if (0 < mid && mid < 1) kinds[j] = kSoftByMidpoint;
         }
     }
 
     // The span list: consecutive soft intervals make one span, consecutive
     // hard ones one run. A soft interval's span ends at its upper breakpoint.
+    // A loop that takes whole spans fills a span's keys when it closes: the
+    // key loops give every pixel the key KeyOf gives it, so the one-pixel
+    // intervals' keys are written again unchanged.
+    const bool wholeSpans = KeyLoopsOf(*state.pattern).wholeSpans.Pick();
     spans[0] = points[0];
     int pair = 0, lastUsed = 0;
     bool inside = false;
+    int32_t spanFrom = 0;
     for (int j = 0; j < intervals; ++j) {
         const int32_t lo = points[j], hi = points[j + 1];
         if (kinds[j] == kHard) {
             if (inside) {
+                if (wholeSpans) FillKeys(state, keys, spanFrom, spans[2 * pair + 1]);
                 inside = false;
                 ++pair;
             }
@@ -220,11 +245,14 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
             lastUsed = 2 * pair + 1;
             break;
         }
-        if (kinds[j] == kSoftByMidpoint) FillKeys(state, keys, lo, std::min(hi, W - 1));
+        if (!inside) spanFrom = lo;
+        if (!wholeSpans && kinds[j] == kSoftByMidpoint)
+            FillKeys(state, keys, lo, std::min(hi, W - 1));
         spans[2 * pair + 1] = std::min(hi, W - 1);
         lastUsed = 2 * pair + 1;
         inside = true;
     }
+    if (inside && wholeSpans) FillKeys(state, keys, spanFrom, spans[2 * pair + 1]);
     if (spans[0] == W) keys[0] = static_cast<float>(KeyOf(state, W));
     FillRestWithWidth(spans, lastUsed + 1, W);
     return 0;

@@ -14,14 +14,16 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <numbers>
+#include <type_traits>
 #include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
-#include "effects/wipe/key_quads.h"
+#include "effects/wipe/key_lanes.h"
 #include "effects/wipe/patterns.h"
 
 namespace kve {
@@ -219,9 +221,11 @@ void Clock(const PatternSpace &s, EdgeSet &out, EdgeRecord e0, EdgeRecord e1, in
 // Each is one generic expression over the edge keys e (doubles, or pairs of
 // pixels), so the single and the pair forms do the same operations.
 
-// Union: 1 - the product of all (1 - term), in order.
+// Union: 1 - the product of all (1 - term), in order. Always inlined, so the
+// wide loops compile it for their own instruction set (and its terms are
+// references: no wide vector is passed by value outside a wide region).
 template <class T, class... R>
-T Or(T first, R... rest) {
+[[gnu::always_inline]] inline T Or(const T &first, const R &...rest) {
     T left = 1 - first;
     ((left *= 1 - rest), ...);
     return 1 - left;
@@ -241,10 +245,10 @@ constexpr auto KeyOrPairs2 = [](const auto *e, double) { return Or(e[0] * e[1], 
 constexpr auto KeyOrPairs4 = [](const auto *e, double) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7]);
 };
-constexpr auto KeyOrPairs5 = [](const auto *e, double) {
+constexpr auto KeyOrPairs5 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]);
 };
-constexpr auto KeyOrPairs8 = [](const auto *e, double) {
+constexpr auto KeyOrPairs8 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
               e[12] * e[13], e[14] * e[15]);
 };
@@ -259,15 +263,27 @@ constexpr auto Key8 = [](const auto *e, double) {
               e[2] * e[3] * e[6] * e[7]);
 };
 constexpr auto Key44 = [](const auto *e, double) { return Or(e[0] * e[3], e[1] * e[2]); };
-constexpr auto Key73 = [](const auto *e, double) {
-    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]) *
-           Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
+// 73 and 74: the product of the two fronts' teeth (edges 0-9 and 10-19 of
+// 73, 0-15 and 16-31 of 74).
+constexpr auto Front73 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9]);
 };
-constexpr auto Key74 = [](const auto *e, double) {
+constexpr auto Back73 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[10], e[19], e[11] * e[12], e[13] * e[14], e[15] * e[16], e[17] * e[18]);
+};
+constexpr auto Key73 = [](const auto *e, double) __attribute__((always_inline)) {
+    return Front73(e) * Back73(e);
+};
+constexpr auto Front74 = [](const auto *e) __attribute__((always_inline)) {
     return Or(e[0] * e[1], e[2] * e[3], e[4] * e[5], e[6] * e[7], e[8] * e[9], e[10] * e[11],
-              e[12] * e[13], e[14] * e[15]) *
-           Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
+              e[12] * e[13], e[14] * e[15]);
+};
+constexpr auto Back74 = [](const auto *e) __attribute__((always_inline)) {
+    return Or(e[16], e[31], e[17] * e[18], e[19] * e[20], e[21] * e[22], e[23] * e[24],
               e[25] * e[26], e[27] * e[28], e[29] * e[30]);
+};
+constexpr auto Key74 = [](const auto *e, double) __attribute__((always_inline)) {
+    return Front74(e) * Back74(e);
 };
 constexpr auto KeyArrow = [](const auto *e, double) { return e[0] * e[1] * Or(e[2], e[3]); };
 constexpr auto Key127 = [](const auto *e, double) {
@@ -737,49 +753,292 @@ void PairsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys
     }
 }
 
-// ---- four pixels at a time --------------------------------------------------------
+// PatternKeyAt with the edge count and combination compiled in: the same
+// shortcut, every edge's key and the combination.
+template <size_t index>
+double KeyAt(const WipeEdgeState &state, double x) {
+    constexpr WipePattern pattern = kPatterns[index];
+    if constexpr (pattern.quickOut != QuickOut::kNone) {
+        if (!state.transformed) {
+            const double quick = QuickOutKey(pattern.quickOut, state, x);
+            if (quick >= 0) return quick;
+        }
+    }
+    double e[pattern.edges] = {};
+    const int n = std::min<int>(state.n, pattern.edges);
+    for (int k = 0; k < n; ++k)
+        e[k] = EdgeKeyOf<pattern.key>(state.edges[k].a * x + state.rowConst[k]);
+    return pattern.combine.one(e, state.progress);
+}
+
+// ---- four and eight pixels at a time ------------------------------------------------
 //
-// The edge keys of four neighbouring pixels in AVX2 lanes; the pattern's
-// combination then runs on the low and the high pair of them, as the pair
-// loop runs it, so every key is the reference's.
+// The zig-zags' combinations are always inlined (above), so a wide loop runs
+// them on its own lane type: edge keys and combination of four (AVX2) or
+// eight (AVX-512) neighbouring pixels stay in registers. The other patterns'
+// combinations run on the low and the high pair of four edge keys, as the
+// pair loop runs them. Either way every key is the reference's.
+template <int32_t number>
+constexpr auto WideCombination() {
+    if constexpr (number == 71) {
+        return KeyOrPairs5;
+    } else if constexpr (number == 72) {
+        return KeyOrPairs8;
+    } else if constexpr (number == 73) {
+        return Key73;
+    } else if constexpr (number == 74) {
+        return Key74;
+    } else {
+        return nullptr;
+    }
+}
+template <size_t index>
+constexpr bool HasWideCombination() {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr auto combine = WideCombination<pattern.number>();
+    if constexpr (std::is_same_v<decltype(combine), const std::nullptr_t>) {
+        return false;
+    } else {
+        static_assert(KeyCombination(combine).one == pattern.combine.one,
+                      "a wide combination is its table row's");
+        return true;
+    }
+}
+
+// The two factors of a combination that is a product of two fronts' teeth,
+// and the edges of the second.
+template <class First, class Second>
+struct TwoFronts {
+    First first;
+    Second second;
+    uint32_t secondEdges;
+};
+template <int32_t number>
+constexpr auto WideFronts() {
+    if constexpr (number == 73) {
+        return TwoFronts{Front73, Back73, 0xFFC00u};
+    } else if constexpr (number == 74) {
+        return TwoFronts{Front74, Back74, 0xFFFF0000u};
+    } else {
+        return nullptr;
+    }
+}
+
+// Bit k of `low` (`high`): edge k's ramp is <= 0 (>= 1) at column x.
+template <int kGroups, class L>
+[[gnu::always_inline]] inline void RampSides(const WipeEdgeState &state, int32_t x, uint32_t &low,
+                                             uint32_t &high) {
+    low = high = 0;
+    for (int i = 0; i < kGroups; ++i) {
+        const L t = L::Load(state.slope + i * L::kCount) * L::Splat(x) +
+                    L::Load(state.rowConst + i * L::kCount);
+        low |= Bits(LessEqual(t, L::Splat(0))) << (i * L::kCount);
+        high |= Bits(LessEqual(L::Splat(1), t)) << (i * L::kCount);
+    }
+}
+
+// Keys and combination in lanes of L (L::kCount pixels), always inlined into
+// the loop of L's instruction set (as is all it calls: a lambda here would be
+// compiled for the baseline).
+//
+// A zig-zag's span crosses many teeth, each edge soft on a short stretch of
+// it, so the soft edges are found chunk by chunk (kChunkBlocks blocks): with
+// the edges across lanes, an edge whose ramp is <= 0 (or >= 1) at both x and
+// x + chunk has that key on the pixels between (a*x + g is monotone in x also
+// after rounding); the ramps at the chunk's end are the next chunk's start.
+// Such whole keys are 0 or 1, so a front whose edges are all whole has teeth
+// of exactly 0 or 1: a product with 1 is the other front's teeth and a
+// product with 0 is 0, bit for bit, and the loop computes only what is left.
+// The last block's lanes past the range are computed but not stored.
+constexpr int32_t kChunkBlocks = 4;
+
+template <size_t index, class L>
+[[gnu::always_inline]] inline void LanesOver(const WipeEdgeState &state, int32_t from, int32_t to,
+                                             float *keys) {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr auto combine = WideCombination<pattern.number>();
+    constexpr auto fronts = WideFronts<pattern.number>();
+    constexpr bool kTwoFronts = !std::is_same_v<decltype(fronts), const std::nullptr_t>;
+    constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
+    static_assert(kGroups * L::kCount <= kMaxEdges, "the state's arrays hold the lanes read");
+    constexpr uint32_t kAll = n == 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1;
+    L e[n], a[n], g[n];
+    for (int k = 0; k < n; ++k) {
+        a[k] = L::Splat(state.slope[k]);
+        g[k] = L::Splat(state.rowConst[k]);
+    }
+    const double p = state.progress;
+    const L zero = L::Splat(0), one = L::Splat(1);
+    constexpr int32_t kChunk = kChunkBlocks * L::kCount;
+    uint32_t low0, high0;
+    RampSides<kGroups, L>(state, from, low0, high0);
+    uint32_t held = 0, heldOne = 0;  // edges whose e[k] holds a whole-chunk key, and which are 1
+    for (int32_t chunk = from; chunk <= to; chunk += kChunk) {
+        uint32_t low1, high1;
+        RampSides<kGroups, L>(state, chunk + kChunk, low1, high1);
+        const uint32_t low = low0 & low1, whole = kAll & (low | (high0 & high1));
+        low0 = low1;
+        high0 = high1;
+        for (uint32_t m = whole & (~held | (heldOne ^ low)); m != 0; m &= m - 1) {
+            const int k = std::countr_zero(m);
+            e[k] = (low >> k) & 1 ? one : zero;
+        }
+        held = whole;
+        heldOne = low;
+        const int32_t end = std::min(to, chunk + (kChunk - 1));
+        // Which factors are left: both, only the first or only the second.
+        enum { kBoth, kFirst, kSecond } left = kBoth;
+        if constexpr (kTwoFronts) {
+            constexpr uint32_t kSecondEdges = fronts.secondEdges,
+                               kFirstEdges = kAll & ~kSecondEdges;
+            bool zeroKeys = false;
+            if ((whole & kSecondEdges) == kSecondEdges) {
+                left = kFirst;
+                zeroKeys = !AllOf(LessEqual(one, fronts.second(e)));
+            } else if ((whole & kFirstEdges) == kFirstEdges) {
+                left = kSecond;
+                zeroKeys = !AllOf(LessEqual(one, fronts.first(e)));
+            }
+            if (zeroKeys) {
+                std::fill(keys + chunk, keys + end + 1, 0.0f);
+                continue;
+            }
+        }
+        for (int32_t x = chunk; x <= end; x += L::kCount) {
+            const L xs = L::Ramp(x);
+            for (uint32_t m = kAll & ~whole; m != 0; m &= m - 1) {
+                const int k = std::countr_zero(m);
+                e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
+            }
+            L key;
+            if constexpr (kTwoFronts) {
+                key = left == kFirst    ? fronts.first(e)
+                      : left == kSecond ? fronts.second(e)
+                                        : combine(e, p);
+            } else {
+                key = combine(e, p);
+            }
+            if (end - x >= L::kCount - 1) {
+                StoreFloats(keys + x, key);
+            } else {
+                StoreFloats(keys + x, key, end - x + 1);
+            }
+        }
+    }
+}
+
+// KeyAt at several columns in lanes of L: the shortcut's answers where it
+// has one (the comparisons of QuickOutKey lane by lane), every edge's key
+// and the combination elsewhere.
+template <size_t index, class L>
+[[gnu::always_inline]] inline L LanesKeyAt(const WipeEdgeState &state, const L &x) {
+    constexpr WipePattern pattern = kPatterns[index];
+    constexpr auto combine = WideCombination<pattern.number>();
+    constexpr QuickOut kind = pattern.quickOut;
+    auto quickMask = Less(x, x);  // no lane
+    L quick = L::Splat(0);
+    if (kind != QuickOut::kNone && !state.transformed) {
+        const double *b = state.bounds;
+        const L v = kind == QuickOut::kSidesX || kind == QuickOut::kBandX ? x : L::Splat(state.y);
+        const auto below = Less(v, L::Splat(b[0])), above = Less(L::Splat(b[1]), v);
+        if constexpr (kind == QuickOut::kSidesX || kind == QuickOut::kSidesY) {
+            quickMask = below | above;
+            quick = Choose(below, L::Splat(1), L::Splat(0));
+        } else {
+            const auto inside = Less(L::Splat(b[2]), v) & Less(v, L::Splat(b[3]));
+            quickMask = below | above | inside;
+            quick = Choose(below | above, L::Splat(0), L::Splat(1));
+        }
+        if (AllOf(quickMask)) return quick;
+    }
+    L e[pattern.edges];
+    for (int k = 0; k < pattern.edges; ++k)
+        e[k] =
+            EdgeKeyLanes<pattern.key>(L::Splat(state.slope[k]) * x + L::Splat(state.rowConst[k]));
+    return Choose(quickMask, quick, combine(e, state.progress));
+}
+
+template <size_t index, class L>
+[[gnu::always_inline]] inline void LanesKeysAt(const WipeEdgeState &state, const double *xs,
+                                               int32_t count, double *keys) {
+    int32_t i = 0;
+    for (; i + L::kCount <= count; i += L::kCount)
+        L::Store(keys + i, LanesKeyAt<index, L>(state, L::Load(xs + i)));
+    if (i == count) return;
+    double lanes[L::kCount], answers[L::kCount];
+    for (int32_t j = 0; j < L::kCount; ++j)
+        lanes[j] = xs[std::min(i + j, count - 1)];
+    L::Store(answers, LanesKeyAt<index, L>(state, L::Load(lanes)));
+    std::copy(answers, answers + (count - i), keys + i);
+}
+
 #if defined(__x86_64__)
 KVE_TARGET_AVX2_BEGIN
 namespace quads {
 using namespace key_quads;
 
-// Patterns of many edges (the zig-zags) and short ranges stay with pairs:
-// handing every edge's quad to the combination as two pairs costs more than
-// the wider ramps save there.
+// Patterns of few edges over short ranges stay with pairs: splitting their
+// quads into pairs costs more than the wider ramps save there.
 template <size_t index>
 void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
     constexpr WipePattern pattern = kPatterns[index];
-    if (pattern.edges > 8 || to - from < 8) return PairsOver<index>(state, from, to, keys);
-    RangeEdges<index> r(state, from, to);
-    Lanes e[r.n], a[r.n], g[r.n];
-    for (int k = 0; k < r.n; ++k) {
-        e[k] = Splat(r.e[k]);
-        a[k] = Splat(r.a[k]);
-        g[k] = Splat(r.g[k]);
-    }
-    const double p = state.progress;
-    int32_t x = from;
-    Lanes xs = Ramp(x);
-    const Lanes step = Splat(4);
-    for (; x + 3 <= to; x += 4, xs = xs + step) {
-        for (int k = 0; k < r.n; ++k)
-            if (r.Soft(k)) e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
-        KeyPair low[r.n], high[r.n];
+    if constexpr (HasWideCombination<index>()) {
+        return LanesOver<index, Lanes>(state, from, to, keys);
+    } else {
+        if (to - from < 8) return PairsOver<index>(state, from, to, keys);
+        RangeEdges<index> r(state, from, to);
+        Lanes e[r.n], a[r.n], g[r.n];
         for (int k = 0; k < r.n; ++k) {
-            low[k] = {_mm256_castpd256_pd128(e[k].v)};
-            high[k] = {_mm256_extractf128_pd(e[k].v, 1)};
+            e[k] = Splat(r.e[k]);
+            a[k] = Splat(r.a[k]);
+            g[k] = Splat(r.g[k]);
         }
-        StoreFloats(keys + x, pattern.combine.pair(low, p));
-        StoreFloats(keys + x + 2, pattern.combine.pair(high, p));
+        const double p = state.progress;
+        int32_t x = from;
+        Lanes xs = Ramp(x);
+        const Lanes step = Splat(4);
+        for (; x + 3 <= to; x += 4, xs = xs + step) {
+            for (int k = 0; k < r.n; ++k)
+                if (r.Soft(k)) e[k] = EdgeKeyOf<pattern.key>(a[k] * xs + g[k]);
+            KeyPair low[r.n], high[r.n];
+            for (int k = 0; k < r.n; ++k) {
+                low[k] = {_mm256_castpd256_pd128(e[k].v)};
+                high[k] = {_mm256_extractf128_pd(e[k].v, 1)};
+            }
+            StoreFloats(keys + x, pattern.combine.pair(low, p));
+            StoreFloats(keys + x + 2, pattern.combine.pair(high, p));
+        }
+        if (x <= to) PairsOver<index>(state, x, to, keys);
     }
-    if (x <= to) PairsOver<index>(state, x, to, keys);
+}
+
+template <size_t index>
+void QuadsKeysAt(const WipeEdgeState &state, const double *xs, int32_t count, double *keys) {
+    LanesKeysAt<index, Lanes>(state, xs, count, keys);
 }
 
 }  // namespace quads
+KVE_TARGET_END
+
+KVE_TARGET_AVX512_BEGIN
+namespace octs {
+
+// Eight lanes for the zig-zags; the other patterns keep the AVX2 loop.
+template <size_t index>
+void OctsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
+    if constexpr (HasWideCombination<index>()) {
+        return LanesOver<index, key_octs::Lanes>(state, from, to, keys);
+    } else {
+        return quads::QuadsOver<index>(state, from, to, keys);
+    }
+}
+
+template <size_t index>
+void OctsKeysAt(const WipeEdgeState &state, const double *xs, int32_t count, double *keys) {
+    LanesKeysAt<index, key_octs::Lanes>(state, xs, count, keys);
+}
+
+}  // namespace octs
 KVE_TARGET_END
 #endif
 
@@ -839,46 +1098,55 @@ void KeysOverRanges(const WipeEdgeState &state, int32_t from, int32_t to, float 
     }
 }
 
-// PatternKeyAt with the edge count and combination compiled in: the same
-// shortcut, every edge's key and the combination.
-template <size_t index>
-double KeyAt(const WipeEdgeState &state, double x) {
-    constexpr WipePattern pattern = kPatterns[index];
-    if constexpr (pattern.quickOut != QuickOut::kNone) {
-        if (!state.transformed) {
-            const double quick = QuickOutKey(pattern.quickOut, state, x);
-            if (quick >= 0) return quick;
-        }
-    }
-    double e[pattern.edges] = {};
-    const int n = std::min<int>(state.n, pattern.edges);
-    for (int k = 0; k < n; ++k)
-        e[k] = EdgeKeyOf<pattern.key>(state.edges[k].a * x + state.rowConst[k]);
-    return pattern.combine.one(e, state.progress);
-}
-
-// Pairs from SSE2 up, quads from AVX2 up.
+// Pairs from SSE2 up, quads from AVX2 up, the zig-zags in eights with AVX-512.
 template <size_t index>
 constexpr CpuRows<WipeKeyRange> KeyRowsOf() {
 #if defined(__x86_64__)
     return {{KeysOver<index>, KeysOverRanges<index, PairsOver<index>>,
              KeysOverRanges<index, quads::QuadsOver<index>>,
-             KeysOverRanges<index, quads::QuadsOver<index>>}};
+             KeysOverRanges<index, octs::OctsOver<index>>}};
 #else
     return Sse2Rows<WipeKeyRange>(KeysOver<index>, KeysOverRanges<index, PairsOver<index>>);
 #endif
 }
 
+// The levels whose loop is LanesOver.
+template <size_t index>
+constexpr CpuRows<bool> WholeSpansOf() {
+#if defined(__x86_64__)
+    constexpr bool wide = HasWideCombination<index>();
+    return {{false, false, wide, wide}};
+#else
+    return {};
+#endif
+}
+
+template <size_t index>
+void KeysAt(const WipeEdgeState &state, const double *xs, int32_t count, double *keys) {
+    for (int32_t i = 0; i < count; ++i)
+        keys[i] = KeyAt<index>(state, xs[i]);
+}
+
+// The zig-zags' single keys several at a time from AVX2 up.
+template <size_t index>
+constexpr CpuRows<WipeKeysAt> KeysAtRowsOf() {
+#if defined(__x86_64__)
+    if constexpr (HasWideCombination<index>())
+        return {{KeysAt<index>, KeysAt<index>, quads::QuadsKeysAt<index>, octs::OctsKeysAt<index>}};
+#endif
+    return Sse2Rows<WipeKeysAt>(KeysAt<index>, KeysAt<index>);
+}
+
 template <size_t... index>
 constexpr auto KeyLoops(std::index_sequence<index...>) {
-    return std::array<WipeKeyLoops, sizeof...(index)>{
-        WipeKeyLoops{KeysOver<index>, KeyRowsOf<index>(), KeyAt<index>}...};
+    return std::array<WipeKeyLoops, sizeof...(index)>{WipeKeyLoops{
+        KeysOver<index>, KeyRowsOf<index>(), WholeSpansOf<index>(), KeysAtRowsOf<index>()}...};
 }
 constexpr auto kKeyLoops = KeyLoops(std::make_index_sequence<std::size(kPatterns)>());
 
 }  // namespace
 
-WipeKeyLoops KeyLoopsOf(const WipePattern &pattern) {
+const WipeKeyLoops &KeyLoopsOf(const WipePattern &pattern) {
     return kKeyLoops[static_cast<size_t>(&pattern - kPatterns)];
 }
 

@@ -225,14 +225,20 @@ struct WipeEdgeState {
     double bounds[4] = {};
     bool transformed = false;  // a scale, rotation or offset was applied
     double progress = 0;
-    // The row being generated and each edge's ramp constant on it (b*y + c).
+    // The row being generated and each edge's ramp constant on it (b*y + c);
+    // with the slopes (each edge's a) the ramps a*x + rowConst of the row,
+    // in arrays that the wide loops read across lanes.
     double y = 0;
     double rowConst[kMaxEdges] = {};
-    // Working arrays of one row: breakpoints, distinct breakpoints and the
-    // interval classes.
+    double slope[kMaxEdges] = {};
+    // Working arrays of one row: breakpoints, distinct breakpoints, the
+    // interval classes, and the columns whose keys classify the intervals
+    // (up to two per interval) with those keys.
     int32_t breaks[2 * kMaxEdges + 2] = {};
     int32_t points[2 * kMaxEdges + 2] = {};
     uint8_t kinds[2 * kMaxEdges + 1] = {};
+    double probes[4 * kMaxEdges + 2] = {};
+    double probeKeys[4 * kMaxEdges + 2] = {};
 };
 
 // Key of one edge: 1 - Ease(t), written out per branch. A NaN ramp gives 0,
@@ -315,13 +321,21 @@ double PatternKeyAt(const WipeEdgeState &state, double x);
 // reference and the loops per CPU level (the pair loop from SSE2 up), which
 // must give identical keys.
 using WipeKeyRange = void (*)(const WipeEdgeState &state, int32_t from, int32_t to, float *keys);
+using WipeKeysAt = void (*)(const WipeEdgeState &state, const double *xs, int32_t count,
+                            double *keys);
 struct WipeKeyLoops {
     WipeKeyRange reference;
     CpuRows<WipeKeyRange> rows;
-    // PatternKeyAt compiled for the pattern, for the generator's single keys.
-    double (*at)(const WipeEdgeState &state, double x);
+    // Whether the level's loop finds the soft edges block by block, so it is
+    // best given a whole soft span at once rather than each stretch between
+    // two breakpoints (where few edges are soft) on its own.
+    CpuRows<bool> wholeSpans;
+    // PatternKeyAt compiled for the pattern, for the generator's single keys:
+    // keys[i] = PatternKeyAt(state, xs[i]) for i < count, per level (the
+    // zig-zags several columns at a time from AVX2 up).
+    CpuRows<WipeKeysAt> at;
 };
-WipeKeyLoops KeyLoopsOf(const WipePattern &pattern);
+const WipeKeyLoops &KeyLoopsOf(const WipePattern &pattern);
 
 // The key of pixel (x, y) for `number` from a built state. A number without a
 // pattern reports "Wipe:  Undefined Wipe Number" and gives 0.

@@ -273,6 +273,32 @@ TEST(CircleGenerator, EveryLevelsKeyLoopMatchesTheReference) {
     }
 }
 
+// Where the loops take a ring's key from its bounds instead of its square
+// root: a thin ring crosses every row at a different column, so blocks lie
+// wholly outside, wholly inside and across it; every row's keys are the
+// reference's at every level, also scaled and turned.
+TEST(CircleGenerator, RingBoundsGiveTheKeysOfTheSquareRoot) {
+    const std::vector<CpuLevel> cpus = test::LevelsToTest();
+    const int32_t w = 161, h = 120;
+    for (int32_t number : CircleWipeNumbers())
+        for (double rotation : {0.0, 21.0}) {
+            WipeRowArgs args = Args(number, 0.45, w, h, 0.01);
+            args.rotation = rotation;
+            WipeCircleState state;
+            ASSERT_TRUE(SetUpCircleShape(args, state));
+            const CircleKeyLoops loops = CircleKeyLoopsOf(number);
+            for (int32_t y = 0; y < h; ++y) {
+                SetCircleRow(state, y);
+                std::vector<float> want(w), got(w);
+                loops.reference(state, 0, w - 1, want.data());
+                for (const CpuLevel cpu : cpus) {
+                    loops.rows.For(cpu)(state, 0, w - 1, got.data());
+                    ASSERT_EQ(got, want) << CpuLevelName(cpu) << " " << number << " row " << y;
+                }
+            }
+        }
+}
+
 TEST(CircleGenerator, FifthSpanRunsToTheEndOfTheRow) {
     // The centre row of the wide rounded rectangle crosses two rings on each
     // side and the two hard cuts: more stretches than five spans hold.

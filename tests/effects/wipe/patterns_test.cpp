@@ -449,16 +449,27 @@ TEST(WipeGenerator, EveryLevelsKeyLoopMatchesTheReference) {
                                 << width << " x " << x;
                         }
                     }
-                    if (width == 255)
+                    if (width == 255) {
                         for (int32_t x = from; x <= to; ++x) {
                             float k;
                             std::memcpy(&k, &want[x + kBase], sizeof k);
                             softKeys += 0 < k && k < 1;
-                            // The generator's compiled single key, also at half columns.
-                            for (double at : {double(x), x + 0.5})
-                                ASSERT_EQ(loops.at(state, at), PatternKeyAt(state, at))
-                                    << pattern.number << " at " << at;
                         }
+                        // The generator's compiled single keys, also at half
+                        // columns, in batches of every count up to 20.
+                        std::vector<double> xs;
+                        for (int32_t x = from; x <= to; ++x)
+                            xs.insert(xs.end(), {double(x), x + 0.5});
+                        for (int32_t count = 1; count <= 20; ++count)
+                            for (size_t i = 0; i + count <= xs.size(); i += count) {
+                                std::vector<double> keys(count + 1, -2);
+                                loops.at.For(cpu)(state, &xs[i], count, keys.data());
+                                for (int32_t j = 0; j < count; ++j)
+                                    ASSERT_EQ(keys[j], PatternKeyAt(state, xs[i + j]))
+                                        << pattern.number << " at " << xs[i + j];
+                                ASSERT_EQ(keys[count], -2);
+                            }
+                    }
                 }
             }
         }

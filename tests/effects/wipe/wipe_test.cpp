@@ -215,6 +215,31 @@ TEST(WipeCompose, EveryLevelsMixRowMatchesTheReference) {
 
 // ---- the effect through command texts ---------------------------------------
 
+// Whole frames without a border (every soft pixel through the mixing row,
+// every key through the level's key loops and the spans they are given) are
+// the scalar level's at every level, on a width that leaves partial blocks.
+// The random block orders (409, 410) draw their seeds call by call.
+TEST(WipeEffect, EveryLevelDrawsTheScalarLevelsFrames) {
+    const int32_t w = 203, h = 61;
+    Frame a = test::PictureFrame(w, h, 3), b = test::PictureFrame(w, h, 4);
+    const std::vector<CpuLevel> levels = test::LevelsToTest();
+    for (const int32_t number : WipeNumbers()) {
+        if (number == 409 || number == 410) continue;
+        for (const std::string rest : {"0.06 [0 0] 1 1 0 [8 8] 0 [(argb) 255 0 0 0]",
+                                       "0.03 [0.1 -0.2] 1.2 0.9 17 [8 8] 0 [(argb) 255 0 0 0]"})
+            for (const char *progress : {"0.3", "0.62"}) {
+                const std::string command = WipeCommand(number, progress, rest);
+                Frame scalar;
+                for (const CpuLevel level : levels) {
+                    test::CpuLevelCap cap(level);
+                    const auto run = test::RunEffect(command, {&a, &b}, w, h);
+                    if (level == CpuLevel::kScalar) scalar = run.output;
+                    ASSERT_EQ(run.output, scalar) << CpuLevelName(level) << " " << command;
+                }
+            }
+    }
+}
+
 TEST(WipeEffect, UnknownNumbersLeaveTheOutputAlone) {
     Frame a = test::PictureFrame(64, 48, 1), b = test::PictureFrame(64, 48, 2);
     for (int number : {0, 9, 75, 118, 126, 300, -5}) {

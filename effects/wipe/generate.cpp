@@ -7,6 +7,8 @@
 // keys are evaluated only at one midpoint per interval (two ends for a
 // one-pixel interval) and then on every pixel of the soft intervals.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "effects/wipe/patterns.h"
@@ -45,6 +47,42 @@ double KeyOf(const WipeEdgeState &state, double x) {
 void FillKeys(const WipeEdgeState &state, float *keys, int32_t from, int32_t to) {
     const WipeKeyRange fill = KeyLoopsOf(*state.pattern).rows.Pick();
     fill(state, from, to, keys);
+}
+
+// TruncToInt(std::floor(x)) and TruncToInt(std::ceil(x)) without the library
+// calls (the baseline instruction set has no rounding instruction): inside
+// the int32 range the truncation is stepped down (up) where it passed x.
+int32_t FloorToInt(double x) {
+    if (std::isnan(x)) return 0;
+    if (x >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (x <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    const int32_t t = static_cast<int32_t>(x);
+    return t > x ? t - 1 : t;
+}
+int32_t CeilToInt(double x) {
+    if (std::isnan(x)) return 0;
+    if (x >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (x <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    const int32_t t = static_cast<int32_t>(x);
+    return t < x ? t + 1 : t;
+}
+
+// Sorts the `count` breakpoints into `sorted`, starting from the order the
+// previous row's breakpoints took and moving each by insertion: the edges
+// move little from row to row, so this is about one pass. The values are
+// integers, so the result is the same as any sort's.
+void SortBreaks(const int32_t *breaks, uint8_t *order, int count, int32_t *sorted) {
+    for (int i = 0; i < count; ++i) {
+        const uint8_t slot = order[i];
+        const int32_t v = breaks[slot];
+        int j = i;
+        for (; j > 0 && sorted[j - 1] > v; --j) {
+            sorted[j] = sorted[j - 1];
+            order[j] = order[j - 1];
+        }
+        sorted[j] = v;
+        order[j] = slot;
+    }
 }
 
 void FillRestWithWidth(int32_t *spans, int from, int32_t width) {
@@ -118,7 +156,11 @@ double WipeKeyAt(int32_t number, double x, double y, double progress, const Wipe
 
 int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
     WipeEdgeState &state = *scratch.edges;
-    if (row.first && !SetUpWipePattern(row, state)) return 1;
+    if (row.first) {
+        if (!SetUpWipePattern(row, state)) return 1;
+        for (int i = 0; i < 2 * state.n + 2; ++i)
+            state.order[i] = static_cast<uint8_t>(i);
+    }
     if (!state.pattern) return 1;
     const int32_t W = row.width, y = row.y;
     int32_t *spans = scratch.spans;
@@ -162,18 +204,19 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
             x0 = x1 = W;
             if (y0 < y && y < y1) x0 = 0;
         }
-        breaks[k] = TruncToInt(std::floor(x0));
-        breaks[n + k] = TruncToInt(std::ceil(x1));
+        breaks[k] = FloorToInt(x0);
+        breaks[n + k] = CeilToInt(x1);
     }
     breaks[2 * n] = 0;
     breaks[2 * n + 1] = W;
-    std::sort(breaks, breaks + 2 * n + 2);
+    int32_t sorted[2 * kMaxEdges + 2];
+    SortBreaks(breaks, state.order, 2 * n + 2, sorted);
 
     // Distinct breakpoints from 0 to W; those right of the frame are cut at W.
     int32_t *points = state.points;
     int m = 0;
     for (int i = 0; i < 2 * n + 2; ++i) {
-        const int32_t v = breaks[i];
+        const int32_t v = sorted[i];
         if (v < 0) continue;
         if (v >= W) {
             points[m++] = W;

@@ -289,7 +289,7 @@ constexpr auto KeyArrow = [](const auto *e, double) { return e[0] * e[1] * Or(e[
 constexpr auto Key127 = [](const auto *e, double) {
     return Or(e[1], e[4]) * Or(e[0], e[7]) * Or(e[2], e[5]) * Or(e[3], e[6]);
 };
-constexpr auto Key128 = [](const auto *e, double) {
+constexpr auto Key128 = [](const auto *e, double) __attribute__((always_inline)) {
     return Or(e[0], e[1]) * Or(e[1], e[2]) * Or(e[2], e[3]) * Or(e[3], e[4]) * Or(e[4], e[0]);
 };
 constexpr auto Key129 = [](const auto *e, double) {
@@ -773,7 +773,7 @@ double KeyAt(const WipeEdgeState &state, double x) {
 
 // ---- four and eight pixels at a time ------------------------------------------------
 //
-// The zig-zags' combinations are always inlined (above), so a wide loop runs
+// The zig-zags' and the star's combinations are always inlined (above), so a wide loop runs
 // them on its own lane type: edge keys and combination of four (AVX2) or
 // eight (AVX-512) neighbouring pixels stay in registers. The other patterns'
 // combinations run on the low and the high pair of four edge keys, as the
@@ -788,6 +788,8 @@ constexpr auto WideCombination() {
         return Key73;
     } else if constexpr (number == 74) {
         return Key74;
+    } else if constexpr (number == 128) {
+        return Key128;
     } else {
         return nullptr;
     }
@@ -805,23 +807,73 @@ constexpr bool HasWideCombination() {
     }
 }
 
-// The two factors of a combination that is a product of two fronts' teeth,
-// and the edges of the second.
-template <class First, class Second>
+// The star's five edges in four lanes run no faster than the split quads
+// below, so its wide loop starts at eight lanes.
+template <size_t index>
+constexpr bool WideFromQuads() {
+    return HasWideCombination<index>() && kPatterns[index].number != 128;
+}
+
+// A front's teeth in the order its Or() takes them: tooth i is the product
+// of the keys of edges first[i] and second[i]; a tooth of one edge names as
+// its second the slot past the pattern's edges, which holds the key 1 (a
+// product with 1 is the other factor, bit for bit).
+struct FrontTeeth {
+    int count;
+    int8_t first[9], second[9];
+};
+// The two fronts of a combination that is the product of their unions.
 struct TwoFronts {
-    First first;
-    Second second;
-    uint32_t secondEdges;
+    FrontTeeth front, back;
 };
 template <int32_t number>
 constexpr auto WideFronts() {
     if constexpr (number == 73) {
-        return TwoFronts{Front73, Back73, 0xFFC00u};
+        return TwoFronts{{5, {0, 2, 4, 6, 8}, {1, 3, 5, 7, 9}},
+                         {6, {10, 19, 11, 13, 15, 17}, {20, 20, 12, 14, 16, 18}}};
     } else if constexpr (number == 74) {
-        return TwoFronts{Front74, Back74, 0xFFFF0000u};
+        return TwoFronts{
+            {8, {0, 2, 4, 6, 8, 10, 12, 14}, {1, 3, 5, 7, 9, 11, 13, 15}},
+            {9, {16, 31, 17, 19, 21, 23, 25, 27, 29}, {32, 32, 18, 20, 22, 24, 26, 28, 30}}};
     } else {
         return nullptr;
     }
+}
+
+// A front over one chunk, from the edges whose key is 0 (`zeros`) or 1
+// (`ones`, with the slot of the constant 1) on the whole chunk: a tooth with
+// an edge of key 0 is 0 and drops out of the union (1 - 0 is 1, a factor that
+// changes no product); a tooth of edges of key 1 is 1 and makes the union 1;
+// else the union is computed over the teeth left (`live`, bit i for tooth i),
+// which read the edges `needed`.
+enum class FrontValue { kZero, kOne, kLive };
+[[gnu::always_inline]] inline FrontValue FrontOver(const FrontTeeth &teeth, uint64_t zeros,
+                                                   uint64_t ones, uint32_t &live,
+                                                   uint64_t &needed) {
+    live = 0;
+    uint64_t read = 0;
+    for (int i = 0; i < teeth.count; ++i) {
+        const uint64_t edges = (uint64_t{1} << teeth.first[i]) | (uint64_t{1} << teeth.second[i]);
+        if (edges & zeros) continue;
+        if ((edges & ~ones) == 0) return FrontValue::kOne;
+        live |= uint32_t{1} << i;
+        read |= edges;
+    }
+    if (live == 0) return FrontValue::kZero;
+    needed |= read;
+    return FrontValue::kLive;
+}
+// Or() over the live teeth, in their order: starting from 1 instead of from
+// the first term is exact (1 * x is x).
+template <class L>
+[[gnu::always_inline]] inline L UnionOver(const FrontTeeth &teeth, uint32_t live, const L *e) {
+    const L one = L::Splat(1);
+    L left = one;
+    for (uint32_t m = live; m != 0; m &= m - 1) {
+        const int i = std::countr_zero(m);
+        left = left * (1 - e[teeth.first[i]] * e[teeth.second[i]]);
+    }
+    return 1 - left;
 }
 
 // Bit k of `low` (`high`): edge k's ramp is <= 0 (>= 1) at column x.
@@ -846,9 +898,9 @@ template <int kGroups, class L>
 // the edges across lanes, an edge whose ramp is <= 0 (or >= 1) at both x and
 // x + chunk has that key on the pixels between (a*x + g is monotone in x also
 // after rounding); the ramps at the chunk's end are the next chunk's start.
-// Such whole keys are 0 or 1, so a front whose edges are all whole has teeth
-// of exactly 0 or 1: a product with 1 is the other front's teeth and a
-// product with 0 is 0, bit for bit, and the loop computes only what is left.
+// Such whole keys are 0 or 1, so the zig-zags' teeth over them are exactly 0
+// or 1 (FrontOver): the loop leaves out the teeth of 0, takes a front with a
+// tooth of 1 as 1, and computes only the edges the teeth left read.
 // The last block's lanes past the range are computed but not stored.
 constexpr int32_t kChunkBlocks = 4;
 
@@ -862,13 +914,14 @@ template <size_t index, class L>
     constexpr int n = pattern.edges, kGroups = (n + L::kCount - 1) / L::kCount;
     static_assert(kGroups * L::kCount <= kMaxEdges, "the state's arrays hold the lanes read");
     constexpr uint32_t kAll = n == 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1;
-    L e[n], a[n], g[n];
+    const L zero = L::Splat(0), one = L::Splat(1);
+    L e[n + 1], a[n], g[n];
     for (int k = 0; k < n; ++k) {
         a[k] = L::Splat(state.slope[k]);
         g[k] = L::Splat(state.rowConst[k]);
     }
+    e[n] = one;  // the second edge of a tooth of one edge
     const double p = state.progress;
-    const L zero = L::Splat(0), one = L::Splat(1);
     constexpr int32_t kChunk = kChunkBlocks * L::kCount;
     uint32_t low0, high0;
     RampSides<kGroups, L>(state, from, low0, high0);
@@ -886,35 +939,37 @@ template <size_t index, class L>
         held = whole;
         heldOne = low;
         const int32_t end = std::min(to, chunk + (kChunk - 1));
-        // Which factors are left: both, only the first or only the second.
-        enum { kBoth, kFirst, kSecond } left = kBoth;
+        uint32_t soft = kAll & ~whole;  // the edges computed block by block
+        FrontValue front = FrontValue::kLive, back = FrontValue::kLive;
+        uint32_t frontLive = 0, backLive = 0;
         if constexpr (kTwoFronts) {
-            constexpr uint32_t kSecondEdges = fronts.secondEdges,
-                               kFirstEdges = kAll & ~kSecondEdges;
-            bool zeroKeys = false;
-            if ((whole & kSecondEdges) == kSecondEdges) {
-                left = kFirst;
-                zeroKeys = !AllOf(LessEqual(one, fronts.second(e)));
-            } else if ((whole & kFirstEdges) == kFirstEdges) {
-                left = kSecond;
-                zeroKeys = !AllOf(LessEqual(one, fronts.first(e)));
-            }
-            if (zeroKeys) {
+            const uint64_t zeros = whole & ~low, ones = (whole & low) | (uint64_t{1} << n);
+            uint64_t needed = 0;
+            front = FrontOver(fronts.front, zeros, ones, frontLive, needed);
+            back = FrontOver(fronts.back, zeros, ones, backLive, needed);
+            if (front == FrontValue::kZero || back == FrontValue::kZero) {
                 std::fill(keys + chunk, keys + end + 1, 0.0f);
                 continue;
             }
+            if (front == FrontValue::kOne && back == FrontValue::kOne) {
+                std::fill(keys + chunk, keys + end + 1, 1.0f);
+                continue;
+            }
+            soft &= static_cast<uint32_t>(needed);
         }
         for (int32_t x = chunk; x <= end; x += L::kCount) {
             const L xs = L::Ramp(x);
-            for (uint32_t m = kAll & ~whole; m != 0; m &= m - 1) {
+            for (uint32_t m = soft; m != 0; m &= m - 1) {
                 const int k = std::countr_zero(m);
                 e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
             }
             L key;
             if constexpr (kTwoFronts) {
-                key = left == kFirst    ? fronts.first(e)
-                      : left == kSecond ? fronts.second(e)
-                                        : combine(e, p);
+                // A front of 1 leaves the other: 1 * x is x.
+                key = front == FrontValue::kOne  ? UnionOver(fronts.back, backLive, e)
+                      : back == FrontValue::kOne ? UnionOver(fronts.front, frontLive, e)
+                                                 : UnionOver(fronts.front, frontLive, e) *
+                                                       UnionOver(fronts.back, backLive, e);
             } else {
                 key = combine(e, p);
             }
@@ -982,7 +1037,7 @@ using namespace key_quads;
 template <size_t index>
 void QuadsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
     constexpr WipePattern pattern = kPatterns[index];
-    if constexpr (HasWideCombination<index>()) {
+    if constexpr (WideFromQuads<index>()) {
         return LanesOver<index, Lanes>(state, from, to, keys);
     } else {
         if (to - from < 8) return PairsOver<index>(state, from, to, keys);
@@ -1023,7 +1078,7 @@ KVE_TARGET_END
 KVE_TARGET_AVX512_BEGIN
 namespace octs {
 
-// Eight lanes for the zig-zags; the other patterns keep the AVX2 loop.
+// Eight lanes for the zig-zags and the star; the other patterns keep the AVX2 loop.
 template <size_t index>
 void OctsOver(const WipeEdgeState &state, int32_t from, int32_t to, float *keys) {
     if constexpr (HasWideCombination<index>()) {
@@ -1098,7 +1153,8 @@ void KeysOverRanges(const WipeEdgeState &state, int32_t from, int32_t to, float 
     }
 }
 
-// Pairs from SSE2 up, quads from AVX2 up, the zig-zags in eights with AVX-512.
+// Pairs from SSE2 up, quads from AVX2 up, the zig-zags and the star in
+// eights with AVX-512.
 template <size_t index>
 constexpr CpuRows<WipeKeyRange> KeyRowsOf() {
 #if defined(__x86_64__)
@@ -1114,8 +1170,7 @@ constexpr CpuRows<WipeKeyRange> KeyRowsOf() {
 template <size_t index>
 constexpr CpuRows<bool> WholeSpansOf() {
 #if defined(__x86_64__)
-    constexpr bool wide = HasWideCombination<index>();
-    return {{false, false, wide, wide}};
+    return {{false, false, WideFromQuads<index>(), HasWideCombination<index>()}};
 #else
     return {};
 #endif

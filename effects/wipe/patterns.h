@@ -235,6 +235,10 @@ struct WipeEdgeState {
     // interval classes, and the columns whose keys classify the intervals
     // (up to two per interval) with those keys.
     int32_t breaks[2 * kMaxEdges + 2] = {};
+    // The breakpoints' slots (edge k's low end is slot k, its high end slot
+    // n + k, then 0 and W) in the order the previous row sorted them into:
+    // rows next to each other order their breakpoints almost alike.
+    uint8_t order[2 * kMaxEdges + 2] = {};
     int32_t points[2 * kMaxEdges + 2] = {};
     uint8_t kinds[2 * kMaxEdges + 1] = {};
     double probes[4 * kMaxEdges + 2] = {};

@@ -477,6 +477,38 @@ TEST(WipeGenerator, EveryLevelsKeyLoopMatchesTheReference) {
     }
 }
 
+// The zig-zags' wide loops take each chunk's teeth from which edges are whole
+// there, and the star runs eight wide: on every row of frames whose teeth
+// fall on chunks in many ways (thin and wide bands, early and late progress,
+// a stretch that leaves the shortcut off), the whole row's keys at every
+// level are the reference's.
+TEST(WipeGenerator, ZigZagsAndStarKeysMatchTheReferenceOnEveryRow) {
+    const int32_t w = 301, h = 97;
+    const std::vector<CpuLevel> cpus = test::LevelsToTest();
+    for (const CpuLevel cpu : cpus)
+        for (const int32_t number : {71, 72, 73, 74, 128})
+            for (const double progress : {0.08, 0.31, 0.5, 0.77, 0.96})
+                for (const double edge : {0.004, 0.05, 0.3})
+                    for (const double stretch : {1.0, 1.3}) {
+                        WipeRowArgs args = Args(number, progress, w, h, edge);
+                        args.xScale = stretch;
+                        WipeEdgeState state;
+                        ASSERT_TRUE(SetUpWipePattern(args, state));
+                        const WipeKeyLoops loops = KeyLoopsOf(*state.pattern);
+                        std::vector<float> want(w + 1), got(w + 1);
+                        for (int32_t y = 0; y < h; ++y) {
+                            SetWipeRow(state, y);
+                            want[w] = got[w] = -1;
+                            loops.reference(state, 0, w - 1, want.data());
+                            loops.rows.For(cpu)(state, 0, w - 1, got.data());
+                            ASSERT_EQ(0,
+                                      std::memcmp(got.data(), want.data(), sizeof(float) * (w + 1)))
+                                << CpuLevelName(cpu) << " " << number << " p " << progress
+                                << " edge " << edge << " stretch " << stretch << " y " << y;
+                        }
+                    }
+}
+
 // ---- golden frames --------------------------------------------------------------
 
 TEST(WipeGolden, EveryNumberAtThreeProgressValuesAndTransformed) {

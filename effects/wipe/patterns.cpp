@@ -1006,10 +1006,21 @@ template <size_t index, class L>
         }
         if (AllOf(quickMask)) return quick;
     }
+    // The columns of one call lie near each other, so most edges' ramps are
+    // <= 0 (key 1) or >= 1 (key 0) in every lane, the values EdgeKeyLanes
+    // gives there.
+    const L zero = L::Splat(0), one = L::Splat(1);
     L e[pattern.edges];
-    for (int k = 0; k < pattern.edges; ++k)
-        e[k] =
-            EdgeKeyLanes<pattern.key>(L::Splat(state.slope[k]) * x + L::Splat(state.rowConst[k]));
+    for (int k = 0; k < pattern.edges; ++k) {
+        const L t = L::Splat(state.slope[k]) * x + L::Splat(state.rowConst[k]);
+        if (AllOf(LessEqual(t, zero))) {
+            e[k] = one;
+        } else if (AllOf(LessEqual(one, t))) {
+            e[k] = zero;
+        } else {
+            e[k] = EdgeKeyLanes<pattern.key>(t);
+        }
+    }
     return Choose(quickMask, quick, combine(e, state.progress));
 }
 

@@ -7,14 +7,9 @@
 // keys are evaluated only at one midpoint per interval (two ends for a
 // one-pixel interval) and then on every pixel of the soft intervals.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <numbers>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "effects/wipe/patterns.h"
 #include "engine/diag.h"
@@ -72,67 +67,6 @@ int32_t CeilToInt(double x) {
     return t < x ? t + 1 : t;
 }
 
-// Edge k's two breakpoints on the row.
-void EdgeBreaks(const WipeEdgeState &state, int k, int32_t W, int32_t *breaks) {
-    const EdgeRecord &e = state.edges[k];
-    const double g = state.rowConst[k], y = state.y;
-    double x0, x1;
-    if (e.a < -0.000001 || e.a > 0.000001) {
-        x0 = -g / e.a;
-        x1 = (1 - g) / e.a;
-        if (x0 > x1) std::swap(x0, x1);
-    } else {
-        // Parallel to the row: all of it is inside the band, or none.
-        double y0 = -e.c / e.b, y1 = (1 - e.c) / e.b;
-        if (y0 > y1) std::swap(y0, y1);
-        x0 = x1 = W;
-        if (y0 < y && y < y1) x0 = 0;
-    }
-    breaks[k] = FloorToInt(x0);
-    breaks[state.n + k] = CeilToInt(x1);
-}
-
-#if defined(__x86_64__)
-KVE_TARGET_AVX512_BEGIN
-// Eight edges at a time: the same division, order and rounding lane by lane
-// (vector division is the scalar IEEE one); the conversion's saturation and
-// NaN are those of FloorToInt and CeilToInt. Edges parallel to the row take
-// the scalar path.
-__m256i SaturatedInts(__m512d rounded, __m512d x) {
-    const __mmask8 nan = _mm512_cmp_pd_mask(x, x, _CMP_UNORD_Q);
-    const __mmask8 big = _mm512_cmp_pd_mask(x, _mm512_set1_pd(2147483647.0), _CMP_GE_OQ);
-    __m256i t = _mm512_maskz_cvttpd_epi32(0xFF, rounded);  // INT32_MIN where out of range
-    t = _mm256_mask_mov_epi32(t, big, _mm256_set1_epi32(std::numeric_limits<int32_t>::max()));
-    return _mm256_mask_mov_epi32(t, nan, _mm256_setzero_si256());
-}
-void BreaksAvx512(const WipeEdgeState &state, int32_t W, int32_t *breaks) {
-    const int n = state.n;
-    const __m512d sign = _mm512_set1_pd(-0.0), one = _mm512_set1_pd(1);
-    for (int k = 0; k < n; k += 8) {
-        const __mmask8 lanes = static_cast<__mmask8>(n - k >= 8 ? 0xFF : (1u << (n - k)) - 1);
-        const __m512d a = _mm512_maskz_loadu_pd(lanes, state.slope + k);
-        const __m512d g = _mm512_maskz_loadu_pd(lanes, state.rowConst + k);
-        const __mmask8 steep = _mm512_cmp_pd_mask(a, _mm512_set1_pd(-0.000001), _CMP_LT_OQ) |
-                               _mm512_cmp_pd_mask(a, _mm512_set1_pd(0.000001), _CMP_GT_OQ);
-        const __m512d q0 = _mm512_div_pd(_mm512_xor_pd(g, sign), a);
-        const __m512d q1 = _mm512_div_pd(_mm512_sub_pd(one, g), a);
-        const __mmask8 swap = _mm512_cmp_pd_mask(q0, q1, _CMP_GT_OQ);
-        const __m512d x0 = _mm512_mask_blend_pd(swap, q0, q1);
-        const __m512d x1 = _mm512_mask_blend_pd(swap, q1, q0);
-        const __m512d lo =
-            _mm512_maskz_roundscale_pd(0xFF, x0, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-        const __m512d hi =
-            _mm512_maskz_roundscale_pd(0xFF, x1, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
-        const __mmask8 store = lanes & steep;
-        _mm256_mask_storeu_epi32(breaks + k, store, SaturatedInts(lo, x0));
-        _mm256_mask_storeu_epi32(breaks + n + k, store, SaturatedInts(hi, x1));
-        for (unsigned m = lanes & ~steep & 0xFFu; m != 0; m &= m - 1)
-            EdgeBreaks(state, k + std::countr_zero(m), W, breaks);
-    }
-}
-KVE_TARGET_END
-#endif
-
 // Sorts the `count` breakpoints into `sorted`, starting from the order the
 // previous row's breakpoints took and moving each by insertion: the edges
 // move little from row to row, so this is about one pass. The values are
@@ -157,22 +91,6 @@ void FillRestWithWidth(int32_t *spans, int from, int32_t width) {
 }
 
 }  // namespace
-
-void WipeBreaksReference(const WipeEdgeState &state, int32_t width, int32_t *breaks) {
-    for (int k = 0; k < state.n; ++k)
-        EdgeBreaks(state, k, width, breaks);
-}
-
-const CpuRows<WipeBreakRow> &WipeBreakRows() {
-#if defined(__x86_64__)
-    static constexpr CpuRows<WipeBreakRow> kRows = {
-        {WipeBreaksReference, WipeBreaksReference, WipeBreaksReference, BreaksAvx512}};
-#else
-    static constexpr CpuRows<WipeBreakRow> kRows =
-        Sse2Rows<WipeBreakRow>(WipeBreaksReference, WipeBreaksReference);
-#endif
-    return kRows;
-}
 
 bool SetUpWipePattern(const WipeRowArgs &row, WipeEdgeState &state) {
     state.pattern = FindWipePattern(row.number);
@@ -271,7 +189,24 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
     // Breakpoints: where each ramp crosses 0 and 1 on this row.
     const int n = state.n;
     int32_t *breaks = state.breaks;
-    WipeBreakRows().Pick()(state, W, breaks);
+    for (int k = 0; k < n; ++k) {
+        const EdgeRecord &e = state.edges[k];
+        const double g = state.rowConst[k];
+        double x0, x1;
+        if (e.a < -0.000001 || e.a > 0.000001) {
+            x0 = -g / e.a;
+            x1 = (1 - g) / e.a;
+            if (x0 > x1) std::swap(x0, x1);
+        } else {
+            // Parallel to the row: all of it is inside the band, or none.
+            double y0 = -e.c / e.b, y1 = (1 - e.c) / e.b;
+            if (y0 > y1) std::swap(y0, y1);
+            x0 = x1 = W;
+            if (y0 < y && y < y1) x0 = 0;
+        }
+        breaks[k] = FloorToInt(x0);
+        breaks[n + k] = CeilToInt(x1);
+    }
     breaks[2 * n] = 0;
     breaks[2 * n + 1] = W;
     int32_t sorted[2 * kMaxEdges + 2];

@@ -341,16 +341,6 @@ struct WipeKeyLoops {
 };
 const WipeKeyLoops &KeyLoopsOf(const WipePattern &pattern);
 
-// Each edge's breakpoints on the current row (SetWipeRow) of a frame `width`
-// wide: breaks[k] is the floor of the column where edge k's ramp crosses the
-// nearer of 0 and 1, breaks[n + k] the ceiling of the farther; an edge
-// parallel to the row gives 0 and `width` when the row is inside its band,
-// else `width` twice. The reference and the rows per level (eight edges at a
-// time with AVX-512) give identical breakpoints.
-using WipeBreakRow = void (*)(const WipeEdgeState &state, int32_t width, int32_t *breaks);
-void WipeBreaksReference(const WipeEdgeState &state, int32_t width, int32_t *breaks);
-const CpuRows<WipeBreakRow> &WipeBreakRows();
-
 // The key of pixel (x, y) for `number` from a built state. A number without a
 // pattern reports "Wipe:  Undefined Wipe Number" and gives 0.
 double WipeKeyAt(int32_t number, double x, double y, double progress, const WipeEdgeState &state);

@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <iterator>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -476,75 +474,6 @@ TEST(WipeGenerator, EveryLevelsKeyLoopMatchesTheReference) {
             }
         }
         EXPECT_GT(softKeys, 10000);  // the ranges cross the patterns' soft bands
-    }
-}
-
-// Every level's breakpoints are the reference's: on every row of every
-// pattern, straight and turned, and on edges whose crossings are NaN,
-// infinite, beyond the int32 range or exactly on it, or parallel to the row.
-TEST(WipeGenerator, EveryLevelsBreakpointsMatchTheReference) {
-    const std::vector<CpuLevel> cpus = test::LevelsToTest();
-    auto expectSame = [&](const WipeEdgeState &state, int32_t w, const char *what) {
-        int32_t want[2 * kMaxEdges + 2], got[2 * kMaxEdges + 2];
-        std::fill(std::begin(want), std::end(want), -7);
-        std::fill(std::begin(got), std::end(got), -7);
-        WipeBreaksReference(state, w, want);
-        for (const CpuLevel cpu : cpus) {
-            std::fill(std::begin(got), std::end(got), -7);
-            WipeBreakRows().For(cpu)(state, w, got);
-            ASSERT_TRUE(std::equal(std::begin(got), std::end(got), std::begin(want)))
-                << CpuLevelName(cpu) << " " << what << " y " << state.y;
-        }
-    };
-    for (const WipePattern &pattern : WipePatterns())
-        for (const double rotation : {0.0, 33.0}) {
-            WipeRowArgs args = Args(pattern.number, 0.43, 160, 90, 0.07);
-            args.rotation = rotation;
-            WipeEdgeState state;
-            ASSERT_TRUE(SetUpWipePattern(args, state));
-            for (int32_t y = 0; y < 90; ++y) {
-                SetWipeRow(state, y);
-                expectSame(state, 160, "pattern");
-            }
-        }
-    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
-    const double odd[] = {0,
-                          -0.0,
-                          1e-7,
-                          -1e-7,
-                          1e-6,
-                          -1e-6,
-                          0.5,
-                          -2.5,
-                          3e-300,
-                          1e300,
-                          -1e300,
-                          inf,
-                          -inf,
-                          nan,
-                          2147483647.0,
-                          2147483646.5,
-                          -2147483648.0,
-                          -2147483648.5,
-                          2147483648.0,
-                          -2147483649.5};
-    WipeEdgeState state;
-    state.n = kMaxEdges;
-    for (int round = 0; round < 40; ++round) {
-        for (int k = 0; k < kMaxEdges; ++k) {
-            const int i = (round * 7 + k * 3) % std::size(odd),
-                      j = (round + k * 5) % std::size(odd);
-            state.edges[k] = {odd[i], 1 / 160.0, odd[j]};
-            state.slope[k] = odd[i];
-            state.rowConst[k] = round % 3 == 0 ? odd[j] : odd[j] * 1e-9 + k;
-        }
-        for (const int n : {1, 7, 8, 9, 20, kMaxEdges}) {
-            state.n = n;
-            SetWipeRow(state, round);
-            for (int k = 0; k < kMaxEdges; ++k)
-                state.rowConst[k] = round % 2 ? state.rowConst[k] : state.rowConst[k] / 3e-12;
-            expectSame(state, 300, "odd edges");
-        }
     }
 }
 

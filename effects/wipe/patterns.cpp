@@ -807,7 +807,7 @@ constexpr bool HasWideCombination() {
     }
 }
 
-// The star's five edges in four lanes run no faster than the split quads
+// The star's five edges in four lanes run slower than the split quads
 // below, so its wide loop starts at eight lanes.
 template <size_t index>
 constexpr bool WideFromQuads() {

@@ -343,8 +343,8 @@ inline void SplitEight(const Vec2 *pts, __m512d &xs, __m512d &ys) {
 }
 
 // Lanes whose position lies in [low, highX) x [low, highY) (never NaN ones).
-inline __mmask8 Within(__m512d xs, __m512d ys, double low, double highX, double highY,
-                       int lowTest) {
+template <int lowTest>
+inline __mmask8 Within(__m512d xs, __m512d ys, double low, double highX, double highY) {
     const __m512d l = _mm512_set1_pd(low);
     return _mm512_cmp_pd_mask(xs, l, lowTest) &
            _mm512_cmp_pd_mask(xs, _mm512_set1_pd(highX), _CMP_LT_OQ) &
@@ -410,9 +410,9 @@ void BilinearRowAvx512(WarpSource &src, const Vec2 *pts, int n, Pixel *out) {
         PrefetchSource(cache, pts, i + 4, n);
         __m512d xs, ys;
         SplitEight(pts + i, xs, ys);
-        if (Within(xs, ys, 0, w - 1, h - 1, _CMP_GE_OQ) == 0xFF) {
+        if (Within<_CMP_GE_OQ>(xs, ys, 0, w - 1, h - 1) == 0xFF) {
             BilinearEightInside(cache, xs, ys, out + i);
-        } else if (!src.tiling && Within(xs, ys, -1, w, h, _CMP_GE_OQ) == 0) {
+        } else if (!src.tiling && Within<_CMP_GE_OQ>(xs, ys, -1, w, h) == 0) {
             // Every tap of every position outside, as BilinearTaps finds.
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), _mm256_setzero_si256());
         } else {
@@ -434,7 +434,7 @@ void NearestRowAvx512(const ScanCache &cache, int32_t tiling, const Vec2 *pts, i
         __m512d xs, ys;
         SplitEight(pts + i, xs, ys);
         // trunc(x) lies in 0 .. w-1 exactly when -1 < x < w.
-        const __mmask8 inside = Within(xs, ys, -1, cache.width, cache.height, _CMP_GT_OQ);
+        const __mmask8 inside = Within<_CMP_GT_OQ>(xs, ys, -1, cache.width, cache.height);
         if (tiling && inside != 0xFF) {
             NearestRowPlain(cache, tiling, pts + i, 8, out + i);
             continue;

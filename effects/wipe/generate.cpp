@@ -85,6 +85,27 @@ void SortBreaks(const int32_t *breaks, uint8_t *order, int count, int32_t *sorte
     }
 }
 
+// A zig-zag's quick-out regions give every column inside one of them the
+// same hard key (when no transform moved the edges), so a breakpoint whose
+// neighbours lie in the same region as it only splits one hard run in two:
+// it is dropped, which leaves the runs, the spans and their keys unchanged
+// and spares the classification of the two intervals. Returns the new count.
+int DropBreaksInsideQuickOut(const WipeEdgeState &state, int32_t *points, int m) {
+    const QuickOut kind = state.pattern->quickOut;
+    if ((kind != QuickOut::kSidesX && kind != QuickOut::kBandX) || state.transformed || m < 3)
+        return m;
+    const double *b = state.bounds;
+    auto oneRegion = [&](double lo, double hi) {
+        if (hi < b[0] || lo > b[1]) return true;
+        return kind == QuickOut::kBandX && b[2] < lo && hi < b[3];
+    };
+    int kept = 1;
+    for (int i = 1; i + 1 < m; ++i)
+        if (!oneRegion(points[kept - 1], points[i + 1])) points[kept++] = points[i];
+    points[kept++] = points[m - 1];
+    return kept;
+}
+
 void FillRestWithWidth(int32_t *spans, int from, int32_t width) {
     for (int i = from; i < kSpanEntries; ++i)
         spans[i] = width;
@@ -224,6 +245,7 @@ int WipeGenerate(const WipeRowArgs &row, const WipeScratch &scratch) {
         }
         if (m == 0 || points[m - 1] != v) points[m++] = v;
     }
+    m = DropBreaksInsideQuickOut(state, points, m);
     const int intervals = m - 1;
 
     // Classify each interval by the keys at both ends of a one-pixel

@@ -876,6 +876,21 @@ template <class L>
     return 1 - left;
 }
 
+// UnionOver of two blocks' keys at once: each block's product is a chain of
+// dependent multiplications, and two chains side by side keep the core busy.
+template <class L>
+[[gnu::always_inline]] inline void TwoUnionsOver(const FrontTeeth &teeth, uint32_t live, const L *e,
+                                                 const L *f, L &first, L &second) {
+    L left = L::Splat(1), right = left;
+    for (uint32_t m = live; m != 0; m &= m - 1) {
+        const int i = std::countr_zero(m);
+        left = left * (1 - e[teeth.first[i]] * e[teeth.second[i]]);
+        right = right * (1 - f[teeth.first[i]] * f[teeth.second[i]]);
+    }
+    first = 1 - left;
+    second = 1 - right;
+}
+
 // Bit k of `low` (`high`): edge k's ramp is <= 0 (>= 1) at column x.
 template <int kGroups, class L>
 [[gnu::always_inline]] inline void RampSides(const WipeEdgeState &state, int32_t x, uint32_t &low,
@@ -915,12 +930,14 @@ template <size_t index, class L>
     static_assert(kGroups * L::kCount <= kMaxEdges, "the state's arrays hold the lanes read");
     constexpr uint32_t kAll = n == 32 ? ~uint32_t{0} : (uint32_t{1} << n) - 1;
     const L zero = L::Splat(0), one = L::Splat(1);
-    L e[n + 1], a[n], g[n];
+    // e holds the keys of one block; f those of the block after it where two
+    // blocks are computed at once.
+    L e[n + 1], f[n + 1], a[n], g[n];
     for (int k = 0; k < n; ++k) {
         a[k] = L::Splat(state.slope[k]);
         g[k] = L::Splat(state.rowConst[k]);
     }
-    e[n] = one;  // the second edge of a tooth of one edge
+    e[n] = f[n] = one;  // the second edge of a tooth of one edge
     const double p = state.progress;
     constexpr int32_t kChunk = kChunkBlocks * L::kCount;
     uint32_t low0, high0;
@@ -934,7 +951,7 @@ template <size_t index, class L>
         high0 = high1;
         for (uint32_t m = whole & (~held | (heldOne ^ low)); m != 0; m &= m - 1) {
             const int k = std::countr_zero(m);
-            e[k] = (low >> k) & 1 ? one : zero;
+            e[k] = f[k] = (low >> k) & 1 ? one : zero;
         }
         held = whole;
         heldOne = low;
@@ -957,7 +974,32 @@ template <size_t index, class L>
             }
             soft &= static_cast<uint32_t>(needed);
         }
-        for (int32_t x = chunk; x <= end; x += L::kCount) {
+        int32_t x = chunk;
+        if constexpr (kTwoFronts) {
+            for (; end - x >= 2 * L::kCount - 1; x += 2 * L::kCount) {
+                const L xs = L::Ramp(x), next = L::Ramp(x + L::kCount);
+                for (uint32_t m = soft; m != 0; m &= m - 1) {
+                    const int k = std::countr_zero(m);
+                    e[k] = EdgeKeyLanes<pattern.key>(a[k] * xs + g[k]);
+                    f[k] = EdgeKeyLanes<pattern.key>(a[k] * next + g[k]);
+                }
+                L key, keyNext;
+                if (front == FrontValue::kOne) {
+                    TwoUnionsOver(fronts.back, backLive, e, f, key, keyNext);
+                } else if (back == FrontValue::kOne) {
+                    TwoUnionsOver(fronts.front, frontLive, e, f, key, keyNext);
+                } else {
+                    L frontKey, frontNext;
+                    TwoUnionsOver(fronts.front, frontLive, e, f, frontKey, frontNext);
+                    TwoUnionsOver(fronts.back, backLive, e, f, key, keyNext);
+                    key = frontKey * key;
+                    keyNext = frontNext * keyNext;
+                }
+                StoreFloats(keys + x, key);
+                StoreFloats(keys + x + L::kCount, keyNext);
+            }
+        }
+        for (; x <= end; x += L::kCount) {
             const L xs = L::Ramp(x);
             for (uint32_t m = soft; m != 0; m &= m - 1) {
                 const int k = std::countr_zero(m);

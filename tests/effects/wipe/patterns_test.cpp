@@ -391,6 +391,42 @@ TEST(WipeGenerator, ZigZagQuickOutAgreesWithTheEdges) {
             }
 }
 
+// Inside the zig-zags' shortcut regions the generator leaves out breakpoints
+// that only split a hard run: its span lists and rows are those of the same
+// edges generated without the shortcut (a state marked as transformed), on
+// every row of frames whose teeth cross the regions' bounds in many ways.
+TEST(WipeGenerator, ZigZagShortcutRegionsLeaveTheSpansAlone) {
+    const int32_t w = 233, h = 131;
+    const Frame a = test::PictureFrame(w, h, 1), b = test::PictureFrame(w, h, 2);
+    for (int32_t number : {71, 73})
+        for (double p : {0.02, 0.2, 0.5, 0.73, 0.99})
+            for (double edge : {0.003, 0.04, 0.3}) {
+                const WipeRowArgs args = Args(number, p, w, h, edge);
+                RowGenerator quick(args), edgesOnly(args);
+                ASSERT_EQ(edgesOnly.Row(0), 0);
+                edgesOnly.scratch.edges->transformed = true;
+                edgesOnly.row.first = false;
+                const WipeMix mix{0, edge, 0};
+                std::vector<Pixel> want(w), got(w);
+                for (int32_t y = 0; y < h; ++y) {
+                    ASSERT_EQ(quick.Row(y), 0);
+                    edgesOnly.row.y = y;
+                    ASSERT_EQ(WipeGenerate(edgesOnly.row, edgesOnly.scratch), 0);
+                    ASSERT_EQ(0, std::memcmp(quick.scratch.spans, edgesOnly.scratch.spans,
+                                             kSpanEntries * sizeof(int32_t)))
+                        << number << " p " << p << " edge " << edge << " row " << y;
+                    const Pixel *rowA = &a[static_cast<size_t>(y) * w];
+                    const Pixel *rowB = &b[static_cast<size_t>(y) * w];
+                    ComposeWipeRow(edgesOnly.scratch.spans, edgesOnly.scratch.keys, rowA, rowB,
+                                   want.data(), w, mix);
+                    ComposeWipeRow(quick.scratch.spans, quick.scratch.keys, rowA, rowB, got.data(),
+                                   w, mix);
+                    ASSERT_EQ(got, want)
+                        << number << " p " << p << " edge " << edge << " row " << y;
+                }
+            }
+}
+
 // The row shortcuts of 1, 2 and 21 (rotation exactly 0) give the frames the
 // general path gives (a rotation too small to apply disables only the shortcuts).
 TEST(WipeGenerator, RowShortcutsAgreeWithTheGeneralPath) {

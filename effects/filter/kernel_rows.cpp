@@ -15,6 +15,7 @@
 #include "effects/filter/wide_rounding.h"
 #include "effects/point/point_ops.h"
 #include "engine/drivers.h"
+#include "engine/pixel_lanes.h"
 #include "interface/pixel.h"
 
 namespace kve {
@@ -321,20 +322,7 @@ namespace {
 
 KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
-using Vec = __m256i;
-constexpr int32_t kLanes = 8;
-inline Vec Load(const Pixel *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-inline void Store(Pixel *p, Vec v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
-}
-inline Vec Zero() {
-    return _mm256_setzero_si256();
-}
-inline Vec Set16(int16_t v) {
-    return _mm256_set1_epi16(v);
-}
+using namespace lanes::avx2;
 inline Vec UnpackLow(Vec v) {
     return _mm256_unpacklo_epi8(v, Zero());
 }
@@ -391,20 +379,7 @@ KVE_TARGET_END
 // uninitialised read.
 KVE_TARGET_AVX512_BEGIN
 namespace avx512 {
-using Vec = __m512i;
-constexpr int32_t kLanes = 16;
-inline Vec Load(const Pixel *p) {
-    return _mm512_loadu_si512(p);
-}
-inline void Store(Pixel *p, Vec v) {
-    _mm512_storeu_si512(p, v);
-}
-inline Vec Zero() {
-    return _mm512_setzero_si512();
-}
-inline Vec Set16(int16_t v) {
-    return _mm512_set1_epi16(v);
-}
+using namespace lanes::avx512;
 inline Vec UnpackLow(Vec v) {
     return _mm512_unpacklo_epi8(v, Zero());
 }

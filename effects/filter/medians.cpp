@@ -20,6 +20,7 @@
 
 #include "effects/filter/filter_ops.h"
 #include "engine/drivers.h"
+#include "engine/pixel_lanes.h"
 #include "engine/scanner.h"
 #include "interface/pixel.h"
 
@@ -235,14 +236,7 @@ namespace {
 
 KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
-using Vec = __m256i;
-constexpr int32_t kLanes = 8;
-inline Vec Load(const Pixel *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-inline void Store(Pixel *p, Vec v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
-}
+using namespace lanes::avx2;
 inline Vec MinU8(Vec a, Vec b) {
     return _mm256_min_epu8(a, b);
 }
@@ -260,20 +254,11 @@ inline Vec LastThenFirst(Vec a, Vec b) {
 inline Vec AfterFirst(Vec a, Vec b) {
     return _mm256_alignr_epi8(_mm256_permute2x128_si256(a, b, 0x21), a, 4);
 }
-inline Vec Zero() {
-    return _mm256_setzero_si256();
-}
-inline Vec Set16(int16_t v) {
-    return _mm256_set1_epi16(v);
-}
 inline Vec Set64(int64_t v) {
     return _mm256_set1_epi64x(v);
 }
 inline Vec Add16(Vec a, Vec b) {
     return _mm256_add_epi16(a, b);
-}
-inline Vec Add32(Vec a, Vec b) {
-    return _mm256_add_epi32(a, b);
 }
 inline Vec Sub16(Vec a, Vec b) {
     return _mm256_sub_epi16(a, b);
@@ -287,14 +272,8 @@ inline Vec Max16(Vec a, Vec b) {
 inline Vec GreaterThan16(Vec a, Vec b) {
     return _mm256_cmpgt_epi16(a, b);
 }
-inline Vec And(Vec a, Vec b) {
-    return _mm256_and_si256(a, b);
-}
 inline Vec AndNot(Vec a, Vec b) {
     return _mm256_andnot_si256(a, b);
-}
-inline Vec Or(Vec a, Vec b) {
-    return _mm256_or_si256(a, b);
 }
 inline Vec LowBytes16(Vec v) {
     return _mm256_unpacklo_epi8(v, Zero());
@@ -329,14 +308,7 @@ KVE_TARGET_END
 
 KVE_TARGET_AVX512_BEGIN
 namespace avx512 {
-using Vec = __m512i;
-constexpr int32_t kLanes = 16;
-inline Vec Load(const Pixel *p) {
-    return _mm512_loadu_si512(p);
-}
-inline void Store(Pixel *p, Vec v) {
-    _mm512_storeu_si512(p, v);
-}
+using namespace lanes::avx512;
 inline Vec MinU8(Vec a, Vec b) {
     return _mm512_min_epu8(a, b);
 }
@@ -355,20 +327,11 @@ inline Vec LastThenFirst(Vec a, Vec b) {
 inline Vec AfterFirst(Vec a, Vec b) {
     return _mm512_maskz_alignr_epi32(0xFFFF, b, a, 1);
 }
-inline Vec Zero() {
-    return _mm512_setzero_si512();
-}
-inline Vec Set16(int16_t v) {
-    return _mm512_set1_epi16(v);
-}
 inline Vec Set64(int64_t v) {
     return _mm512_set1_epi64(v);
 }
 inline Vec Add16(Vec a, Vec b) {
     return _mm512_add_epi16(a, b);
-}
-inline Vec Add32(Vec a, Vec b) {
-    return _mm512_add_epi32(a, b);
 }
 inline Vec Sub16(Vec a, Vec b) {
     return _mm512_sub_epi16(a, b);
@@ -382,14 +345,8 @@ inline Vec Max16(Vec a, Vec b) {
 inline Vec GreaterThan16(Vec a, Vec b) {
     return _mm512_movm_epi16(_mm512_cmpgt_epi16_mask(a, b));
 }
-inline Vec And(Vec a, Vec b) {
-    return _mm512_and_si512(a, b);
-}
 inline Vec AndNot(Vec a, Vec b) {
     return _mm512_maskz_andnot_epi32(0xFFFF, a, b);
-}
-inline Vec Or(Vec a, Vec b) {
-    return _mm512_or_si512(a, b);
 }
 inline Vec LowBytes16(Vec v) {
     return _mm512_unpacklo_epi8(v, Zero());

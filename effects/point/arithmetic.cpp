@@ -18,6 +18,7 @@
 #include <array>
 
 #include "effects/point/point_ops.h"
+#include "engine/pixel_lanes.h"
 #include "interface/pixel.h"
 
 #if defined(__x86_64__)
@@ -162,14 +163,7 @@ inline Vec PickGreater(Vec la, Vec lb, Vec a, Vec b) {
 
 KVE_TARGET_AVX2_BEGIN
 namespace avx2 {
-using Vec = __m256i;
-constexpr int32_t kLanes = 8;
-inline Vec Load(const Pixel *p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-}
-inline void Store(Pixel *p, Vec v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
-}
+using namespace lanes::avx2;
 inline Vec Set1(int32_t v) {
     return _mm256_set1_epi32(v);
 }
@@ -179,17 +173,8 @@ inline Vec AddsU8(Vec a, Vec b) {
 inline Vec SubsU8(Vec a, Vec b) {
     return _mm256_subs_epu8(a, b);
 }
-inline Vec And(Vec a, Vec b) {
-    return _mm256_and_si256(a, b);
-}
-inline Vec Or(Vec a, Vec b) {
-    return _mm256_or_si256(a, b);
-}
 inline Vec Xor(Vec a, Vec b) {
     return _mm256_xor_si256(a, b);
-}
-inline Vec Add32(Vec a, Vec b) {
-    return _mm256_add_epi32(a, b);
 }
 inline Vec ShiftLeft32(Vec v, int n) {
     return _mm256_slli_epi32(v, (n));
@@ -220,18 +205,11 @@ KVE_TARGET_END
 
 KVE_TARGET_AVX512_BEGIN
 namespace avx512 {
-using Vec = __m512i;
-constexpr int32_t kLanes = 16;
+using namespace lanes::avx512;
 // The unmasked 512-bit shifts start from an undefined register that this
 // compiler warns about; the zero-masked forms with every lane set are the
 // same instruction.
 constexpr __mmask16 kAllLanes = 0xFFFF;
-inline Vec Load(const Pixel *p) {
-    return _mm512_loadu_si512(p);
-}
-inline void Store(Pixel *p, Vec v) {
-    _mm512_storeu_si512(p, v);
-}
 inline Vec Set1(int32_t v) {
     return _mm512_set1_epi32(v);
 }
@@ -241,17 +219,8 @@ inline Vec AddsU8(Vec a, Vec b) {
 inline Vec SubsU8(Vec a, Vec b) {
     return _mm512_subs_epu8(a, b);
 }
-inline Vec And(Vec a, Vec b) {
-    return _mm512_and_si512(a, b);
-}
-inline Vec Or(Vec a, Vec b) {
-    return _mm512_or_si512(a, b);
-}
 inline Vec Xor(Vec a, Vec b) {
     return _mm512_xor_si512(a, b);
-}
-inline Vec Add32(Vec a, Vec b) {
-    return _mm512_add_epi32(a, b);
 }
 inline Vec ShiftLeft32(Vec v, int n) {
     return _mm512_maskz_slli_epi32(kAllLanes, v, static_cast<unsigned>(n));
